@@ -1,0 +1,55 @@
+// Number-theory helpers: gcd, modular inverse, Jacobi symbol, CRT step.
+#include "arith/numtheory.h"
+
+uint64_t gcd(uint64_t a, uint64_t b) {
+  uint64_t x = a, y = b;
+  for (;;) {
+    const uint64_t r = y % x;
+    if (r == 0) return x;
+    y = x;
+    x = r;
+  }
+}
+
+uint64_t multinv(uint64_t a, uint64_t m, uint64_t& inv) {
+  // Each remainder carries its coefficient as a multiple of a modulo m, in
+  // two's-complement wrap-around arithmetic.
+  uint64_t y = m, cy = 0;
+  uint64_t x = a, cx = 1;
+  for (;;) {
+    const uint64_t r = y % x;
+    if (r == 0) break;
+    const uint64_t q = y / x;
+    cy = cy - q * cx;
+    y = x;
+    x = r;
+    const uint64_t t = cx;
+    cx = cy;
+    cy = t;
+  }
+  inv = (cx >= m) ? cx + m : cx;  // negative coefficients read as >= m
+  return x;
+}
+
+int jacobi(uint64_t a, uint64_t n) {
+  int sign = 1;
+  for (;;) {
+    while (!(a & 1)) {  // (2/n) = -1 exactly when n = 3 or 5 (mod 8)
+      a >>= 1;
+      if ((n * n) & 8) sign = -sign;
+    }
+    if (a == 1) return sign;
+    if ((a & 2) && (n & 2)) sign = -sign;  // both 3 mod 4: reciprocity flips
+    const uint64_t t = n % a;
+    n = a;
+    a = t;
+    if (a == 0) return 0;  // not coprime; callers never get here
+  }
+}
+
+int64_t crt(int64_t m1, int64_t r1, int64_t m2, int64_t r2, int64_t inv) {
+  const int64_t d = static_cast<int64_t>(
+      static_cast<uint64_t>(m1 + r2 - r1) * static_cast<uint64_t>(inv) - 1);
+  const int64_t r = d % m2;
+  return r1 + m1 * r;
+}

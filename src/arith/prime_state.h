@@ -1,0 +1,44 @@
+// The working state of the current prime p, kept in one record: the modulus
+// context of the modular products, the residue hash table of the discrete-log
+// searches, the per-k inverses and the grouped factors of the order bound.
+// Everything here is overwritten for every prime; a future multi-core run
+// needs one such record per thread.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "arith/limits.h"
+
+// A residue modulo p used as a hash key: its low 32-bit word, then its high word.
+struct hash_entry_t {
+  uint32_t lo;
+  uint32_t hi;
+};
+
+inline hash_entry_t make_hash_entry(uint64_t v) {
+  return hash_entry_t{static_cast<uint32_t>(v), static_cast<uint32_t>(v >> 32)};
+}
+
+struct prime_state {
+  // Modulus context: the current prime, its reciprocal, and b/p for the fixed
+  // multiplier b of the current run of mul_mod_p_b calls.
+  uint64_t globalp = 0;
+  double fpinv = 0.0;
+  double bdivp = 0.0;
+
+  // Residue hash table (open addressing, linear probing). hashmask + 1 slots,
+  // a power of two sized at start-up from nhigh; a tag of 0 marks an empty slot.
+  std::vector<hash_entry_t> ahash;
+  std::vector<uint32_t> ahashexp;
+  uint32_t hashmask = 0;
+
+  // (-k)^-1 mod p for each k that survived the per-prime test.
+  uint64_t amkinv[kNumK] = {};
+
+  // Grouped small factors of the order bound B, 0-terminated, and their count.
+  uint32_t ao2bfactors[65] = {};
+  uint32_t o2bfactors = 0;
+};
+
+// The one per-prime state of this (single-threaded) program.
+extern prime_state ps;

@@ -1,0 +1,32 @@
+// The candidate database: per k, the ordered set of exponents n for which
+// k*2^n+1 has no known factor, the upper bound nhigh, and the residue classes
+// into which the remaining n fall (used by the searches to skip whole classes).
+#pragma once
+#include <cstdint>
+#include <set>
+#include <string>
+
+#include "arith/limits.h"
+
+extern int32_t ak[kNumK];                    // the k of each slot
+extern std::set<uint32_t> aunfacset[kNumK];  // unfactored n per slot
+extern uint32_t akpower[kNumK];   // gcd of the differences between consecutive n
+extern uint32_t akequiv[kNumK];   // common residue of the n modulo akpower
+extern uint32_t akmod[kNumK];     // akpower times the chosen multiplier (1..49)
+extern uint32_t aknres[kNumK];    // number of valid entries in akares
+extern uint32_t akares[kNumK][10];  // distinct n mod akmod, ascending
+extern uint32_t nhigh;            // upper bound of n (default 20000000)
+
+constexpr uint32_t kDefaultNhigh = 20000000;
+
+// Reads the candidate file. Returns false (after printing one line naming the
+// problem) when the file cannot be opened or is malformed.
+bool read_db(const std::string& filename);
+
+// Prints the per-slot summary.
+void print_stats();
+
+// Writes the candidate sets back (n above nhigh dropped), atomically through
+// a temporary file. Returns false, leaving the old file untouched and after a
+// message on standard error, when the new file cannot be written completely.
+bool dump_db(const std::string& filename);

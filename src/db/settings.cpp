@@ -1,0 +1,5 @@
+// Owner of the run settings.
+#include "db/settings.h"
+
+int verbose = 0;
+bool outputdupes = true;
