@@ -19,8 +19,13 @@ extern uint32_t nhigh;            // upper bound of n (default 20000000)
 
 constexpr uint32_t kDefaultNhigh = 20000000;
 
-// Reads the candidate file. Returns false (after printing one line naming the
-// problem) when the file cannot be opened or is malformed.
+// Reads the candidate file into ak, aunfacset, nhigh, akpower and akequiv,
+// then chooses akmod and fills aknres/akares. Slots beyond the file's last
+// section keep their built-in k, an empty set and zero tables; an n above
+// nhigh is kept. At verbose >= 1 prints the per-section classes and the
+// summary, at verbose >= 2 the analysis. Returns false, after one line on
+// standard output naming the problem (and its line), when the file cannot be
+// opened or read or is malformed; the globals are then left unchanged.
 bool read_db(const std::string& filename);
 
 // Prints the per-slot summary.

@@ -1,0 +1,124 @@
+// Writes the candidate sets back to the candidate file, in the format the
+// reader in candidates.cpp accepts: header 12, 0, nhigh; per slot "k=<k>",
+// the smallest n up to nhigh, then "+<diff>" for each further n up to nhigh,
+// one item per line.
+//
+// The file is replaced atomically: the new content goes to "<file>.tmp" in
+// the same directory, is written completely, flushed to disk and closed, and
+// only then renamed over the old file. Any failure removes the temporary,
+// leaves the old file as it was and is reported on standard error.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "db/candidates.h"
+
+namespace {
+
+void append_line(std::string& out, const char* prefix, uint64_t value) {
+  out += prefix;
+  out += std::to_string(value);
+  out += '\n';
+}
+
+std::string format_db() {
+  std::string out;
+  append_line(out, "", kNumK);
+  append_line(out, "", 0);
+  append_line(out, "", nhigh);
+  for (int i = 0; i < kNumK; ++i) {
+    out += "k=";
+    out += std::to_string(ak[i]);
+    out += '\n';
+    bool first = true;
+    uint32_t prev = 0;
+    for (uint32_t n : aunfacset[i]) {
+      if (n > nhigh) break;  // the set is ascending: nothing later is wanted
+      if (first)
+        append_line(out, "", n);
+      else
+        append_line(out, "+", n - prev);
+      first = false;
+      prev = n;
+    }
+  }
+  return out;
+}
+
+// Writes all of `data` to fd, retrying short writes and interruptions.
+bool write_all(int fd, const std::string& data) {
+  const char* p = data.data();
+  size_t left = data.size();
+  while (left > 0) {
+    const ssize_t w = ::write(fd, p, left);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += w;
+    left -= static_cast<size_t>(w);
+  }
+  return true;
+}
+
+std::string directory_of(const std::string& filename) {
+  const size_t slash = filename.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return filename.substr(0, slash);
+}
+
+bool report_failure(const std::string& filename, const std::string& what, int err) {
+  std::cerr << "Cannot write " << filename << ": " << what << ": " << std::strerror(err)
+            << "; the old file is unchanged\n";
+  return false;
+}
+
+}  // namespace
+
+bool dump_db(const std::string& filename) {
+  const std::string tmpname = filename + ".tmp";
+  const std::string content = format_db();
+
+  const int fd = ::open(tmpname.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return report_failure(filename, "cannot create " + tmpname, errno);
+
+  // Keep the permissions of the file being replaced.
+  struct stat old_stat;
+  if (::stat(filename.c_str(), &old_stat) == 0 && S_ISREG(old_stat.st_mode))
+    (void)::fchmod(fd, old_stat.st_mode & 07777);
+
+  const char* step = nullptr;
+  if (!write_all(fd, content))
+    step = "writing ";
+  else if (::fsync(fd) != 0)
+    step = "flushing ";
+  int err = errno;
+  if (::close(fd) != 0 && step == nullptr) {
+    step = "closing ";
+    err = errno;
+  }
+  if (step == nullptr && ::rename(tmpname.c_str(), filename.c_str()) != 0) {
+    err = errno;
+    ::unlink(tmpname.c_str());
+    return report_failure(filename, "cannot replace it with " + tmpname, err);
+  }
+  if (step != nullptr) {
+    ::unlink(tmpname.c_str());
+    return report_failure(filename, std::string(step) + tmpname + " failed", err);
+  }
+
+  // Make the rename itself durable; the new file is complete either way.
+  const int dfd = ::open(directory_of(filename).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    (void)::fsync(dfd);
+    ::close(dfd);
+  }
+  return true;
+}

@@ -1,0 +1,122 @@
+// Helpers for the candidate database tests: a temporary directory removed on
+// exit, whole-file reads and writes, and a builder for candidate file text.
+#pragma once
+#include <ftw.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "arith/limits.h"
+#include "db/candidates.h"
+
+namespace dbtest {
+
+constexpr int32_t kStandardK[kNumK] = {4847,  5359,  10223, 19249, 21181, 22699,
+                                       24737, 27653, 28433, 33661, 55459, 67607};
+
+class TempDir {
+ public:
+  TempDir() {
+    char tmpl[] = "/tmp/brindle_db_XXXXXX";
+    const char* p = mkdtemp(tmpl);
+    if (p) path_ = p;
+  }
+  ~TempDir() {
+    if (!path_.empty())
+      nftw(path_.c_str(), [](const char* f, const struct stat*, int, struct FTW*) { return ::remove(f); },
+           16, FTW_DEPTH | FTW_PHYS);
+  }
+  bool ok() const { return !path_.empty(); }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+inline void write_file(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+inline std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+inline bool file_exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+struct Section {
+  int32_t k;
+  std::vector<uint32_t> n;  // ascending; first written plain, the rest as "+diff"
+};
+
+// Candidate file text in the writer's layout, with `sep` between items.
+inline std::string db_text(const std::vector<Section>& sections, uint32_t high = 20000000,
+                           const std::string& sep = "\n") {
+  std::ostringstream s;
+  s << "12" << sep << "0" << sep << high << sep;
+  for (const Section& sec : sections) {
+    s << "k=" << sec.k << sep;
+    for (size_t i = 0; i < sec.n.size(); ++i) {
+      if (i == 0)
+        s << sec.n[0] << sep;
+      else
+        s << "+" << sec.n[i] - sec.n[i - 1] << sep;
+    }
+  }
+  return s.str();
+}
+
+// Twelve sections with the standard k: slot 0 gets `first`, the others a
+// few n of their own.
+inline std::vector<Section> twelve_sections(const std::vector<uint32_t>& first) {
+  std::vector<Section> secs;
+  for (int i = 0; i < kNumK; ++i) {
+    if (i == 0)
+      secs.push_back({kStandardK[0], first});
+    else
+      secs.push_back({kStandardK[i], {uint32_t(i), uint32_t(i + 8 * i), uint32_t(i + 40 * i)}});
+  }
+  return secs;
+}
+
+// Snapshot of everything the reader fills, for comparing two reads.
+struct DbState {
+  int32_t k[kNumK];
+  std::set<uint32_t> sets[kNumK];
+  uint32_t power[kNumK], equiv[kNumK], mod[kNumK], nres[kNumK];
+  std::vector<uint32_t> res[kNumK];
+  uint32_t high;
+
+  static DbState capture() {
+    DbState s;
+    for (int i = 0; i < kNumK; ++i) {
+      s.k[i] = ak[i];
+      s.sets[i] = aunfacset[i];
+      s.power[i] = akpower[i];
+      s.equiv[i] = akequiv[i];
+      s.mod[i] = akmod[i];
+      s.nres[i] = aknres[i];
+      s.res[i].assign(akares[i], akares[i] + aknres[i]);
+    }
+    s.high = nhigh;
+    return s;
+  }
+  bool operator==(const DbState& o) const {
+    for (int i = 0; i < kNumK; ++i)
+      if (k[i] != o.k[i] || sets[i] != o.sets[i] || power[i] != o.power[i] || equiv[i] != o.equiv[i] ||
+          mod[i] != o.mod[i] || nres[i] != o.nres[i] || res[i] != o.res[i])
+        return false;
+    return high == o.high;
+  }
+};
+
+}  // namespace dbtest
