@@ -19,11 +19,15 @@ extern uint32_t nprimes;
 extern uint64_t sievewindowlow;
 extern uint32_t sievewindowindex;
 
-// Fills aallprimes/nprimes with all primes up to limit (limit <= 2^25).
+// Fills aallprimes/nprimes with all primes up to limit (limit <= 2^25; a
+// larger limit is treated as 2^25).
 void eratosthenes_base(int32_t limit);
 
-// Sieves the window [low, low + 2^23) (low even, >= 2^25) and rebuilds the
-// record of factors of N - 1. Leaves sievewindowlow/sievewindowindex alone.
+// Sieves the window [low, low + 2^23) (low even, >= 2^25, eratosthenes_base
+// already run) and rebuilds the record of factors of N - 1. Leaves
+// sievewindowlow/sievewindowindex alone. The window's sieving primes are the
+// base primes 3, 5, 7, ... for as long as the previous one's square is below
+// low + 2^23; primes are exact for windows ending at or below 2^50.
 void eratosthenes_window(uint64_t low);
 
 // The next prime: advances sievewindowindex (and the window when it is used
@@ -31,7 +35,8 @@ void eratosthenes_window(uint64_t low);
 uint64_t next_sieved_p();
 
 // The recorded primes q >= 73 dividing N - 1, ascending, each once, for the
-// prime N at bit g of the current window. Empty when none were recorded.
+// prime N at bit g of the current window. Empty when none were recorded (and
+// for a bit that is not a prime). Valid until the next window is sieved.
 struct factor_list {
   const uint32_t* first;
   const uint32_t* last;

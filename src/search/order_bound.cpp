@@ -1,3 +1,146 @@
-// Placeholder: order-of-two bound.
+// The order-of-two bound.
+//
+// p - 1 is factored as far as it is known cheaply: the power of 2 from its
+// low bits, the odd primes 3 to 71 by trial division, and the primes from 73
+// up that the sieve recorded for p. Starting from B = p - 1, each known prime
+// factor q is divided out while 2^(B/q) = 1 still holds; the first copy of q
+// that fails keeps all its remaining copies in B, because the order then
+// holds the full remaining power of q. The factors left in B are grouped
+// into the short moduli ps.ao2bfactors for the subgroup searches.
+//
+// Divisibility tests and the exact divisions use the inverse of the odd prime
+// q modulo 2^64 instead of a division: for n*q < 2^64, q divides n exactly
+// when m = n * q^-1 (mod 2^64) is at most n, and then m = n / q.
 #include "search/order_bound.h"
-uint64_t order_2_bound(uint64_t p) { return p - 1; }
+
+#include <cassert>
+
+#include "arith/modmul.h"
+#include "arith/prime_state.h"
+#include "db/candidates.h"
+#include "primes/sieve.h"
+
+namespace {
+
+constexpr uint32_t kMaxFactors = 64;           // p - 1 < 2^64 has at most 63 prime factors
+constexpr uint64_t kGroupLimit = 29999;        // a modulus grows past this only by copies of its own prime
+constexpr uint64_t kMaxGroupedLimit = 8388608; // lim = min(nhigh / 2, 2^23)
+constexpr uint32_t kMaxGroupedFactor = 1u << 24;
+
+// q^-1 mod 2^64 for odd q, by Newton's iteration: q*q = 1 (mod 8) gives three
+// correct bits, and each step doubles them.
+constexpr uint64_t inverse_mod_2_64(uint64_t q) {
+  uint64_t x = q;
+  for (int i = 0; i < 5; ++i) x *= 2 - q * x;
+  return x;
+}
+
+struct odd_prime {
+  uint32_t q;
+  uint64_t inv;
+};
+
+constexpr odd_prime kTrialPrimes[19] = {
+    {3, inverse_mod_2_64(3)},   {5, inverse_mod_2_64(5)},   {7, inverse_mod_2_64(7)},
+    {11, inverse_mod_2_64(11)}, {13, inverse_mod_2_64(13)}, {17, inverse_mod_2_64(17)},
+    {19, inverse_mod_2_64(19)}, {23, inverse_mod_2_64(23)}, {29, inverse_mod_2_64(29)},
+    {31, inverse_mod_2_64(31)}, {37, inverse_mod_2_64(37)}, {41, inverse_mod_2_64(41)},
+    {43, inverse_mod_2_64(43)}, {47, inverse_mod_2_64(47)}, {53, inverse_mod_2_64(53)},
+    {59, inverse_mod_2_64(59)}, {61, inverse_mod_2_64(61)}, {67, inverse_mod_2_64(67)},
+    {71, inverse_mod_2_64(71)}};
+
+static_assert(inverse_mod_2_64(71) * 71 == 1, "inverse modulo 2^64");
+
+// The factor list of one call: prime factors of p - 1 with multiplicity, in
+// the order found; a factor divided out of B is set to 0. runpow holds q^e at
+// the first remaining copy of a run of e equal factors.
+struct factor_entry {
+  uint32_t q;
+  uint64_t inv;     // q^-1 mod 2^64 (odd q)
+  uint64_t runpow;
+};
+
+}  // namespace
+
+uint64_t order_2_bound(uint64_t p) {
+  factor_entry f[kMaxFactors];
+  uint32_t nf = 0;
+
+  // 1. Powers of 2: p - 1 = 2^v * n with n odd.
+  const int v = __builtin_ctzll(p - 1);
+  for (int i = 0; i < v; ++i) f[nf++] = factor_entry{2, 0, 0};
+  uint64_t n = (p - 1) >> v;
+
+  // 2. The odd primes 3 to 71 (n < 2^50, so n*q < 2^64).
+  for (const odd_prime& t : kTrialPrimes) {
+    for (uint64_t m = n * t.inv; m <= n; m = n * t.inv) {
+      f[nf++] = factor_entry{t.q, t.inv, 0};
+      n = m;
+    }
+  }
+
+  // 3. The primes >= 73 the sieve recorded for p, each known to divide n;
+  // further copies are tested on the cofactor (n*q <= p - 1 after a division).
+  for (const uint32_t q : mappminus1factors(sievewindowindex)) {
+    if (nf == kMaxFactors) break;
+    const uint64_t inv = inverse_mod_2_64(q);
+    assert(n % q == 0);
+    n *= inv;
+    f[nf++] = factor_entry{q, inv, 0};
+    for (uint64_t m = n * inv; m <= n && nf < kMaxFactors; m = n * inv) {
+      f[nf++] = factor_entry{q, inv, 0};
+      n = m;
+    }
+  }
+
+  // 4. Reduction towards the order of 2.
+  uint64_t B = p - 1;
+  for (uint32_t i = 0; i < nf;) {
+    const uint32_t q = f[i].q;
+    const uint64_t quotient = q == 2 ? B >> 1 : B * f[i].inv;
+    if (pow2mod(quotient, p) == 1) {
+      B = quotient;
+      f[i].q = 0;
+      ++i;
+      continue;
+    }
+    uint64_t power = 1;
+    const uint32_t start = i;
+    for (; i < nf && f[i].q == q; ++i) power *= q;
+    f[start].runpow = power;
+  }
+
+  // 5. Grouping into moduli of at most 29999, except that a modulus may grow
+  // by further copies of its own prime; no modulus reaches lim.
+  const uint64_t lim = nhigh / 2 < kMaxGroupedLimit ? nhigh / 2 : kMaxGroupedLimit;
+  uint32_t ng = 0;
+  for (uint32_t i = 0; i < nf; ++i) {
+    const uint64_t d = f[i].q;
+    if (d == 0 || d > kMaxGroupedFactor) continue;
+    if (ng == 0) {
+      ps.ao2bfactors[ng++] = static_cast<uint32_t>(d);
+      continue;
+    }
+    const uint64_t last = ps.ao2bfactors[ng - 1];
+    const uint64_t prev = i > 0 ? f[i - 1].q : 0;
+    const uint64_t next = i + 1 < nf ? f[i + 1].q : 0;
+    bool merge;
+    if (last * d <= kGroupLimit) {
+      // last <= 14999 here, so the run power (< 2^50) times last fits in 64 bits.
+      merge = !(next == d && prev != d) || f[i].runpow * last <= kGroupLimit;
+    } else {
+      merge = prev == d && last > d;
+    }
+    if (!merge) {
+      ps.ao2bfactors[ng++] = static_cast<uint32_t>(d);
+    } else if (last * d < lim) {
+      ps.ao2bfactors[ng - 1] = static_cast<uint32_t>(last * d);
+    }
+    // else: a merge that would reach lim leaves d out of the list.
+  }
+
+  // 6. Terminate the list.
+  ps.o2bfactors = ng;
+  ps.ao2bfactors[ng] = 0;
+  return B;
+}

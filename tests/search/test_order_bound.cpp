@@ -1,0 +1,149 @@
+// The order-of-two bound: the worked examples exactly (B and the grouped
+// moduli, also with a small nhigh that caps the moduli), then, for thousands
+// of consecutive primes from windows at 10^9, 2^40 and just below 2^50, the
+// properties the searches rely on, each checked with unsigned __int128:
+//   - 2^B = 1 (mod p) and B | p - 1;
+//   - B is fully reduced: for every known prime factor q of B (2, 3..71 and
+//     the sieve's record), 2^(B/q) != 1, and (p - 1)/B has only known prime
+//     factors, so the unknown part of p - 1 stays in B;
+//   - the grouped moduli multiply to a divisor of B, each modulus f has no
+//     prime factor above 2^24, and 2^(B/f) has order exactly f.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "arith/modmul.h"
+#include "arith/prime_state.h"
+#include "db/candidates.h"
+#include "primes/sieve.h"
+#include "search/order_bound.h"
+
+namespace {
+
+using u128 = unsigned __int128;
+
+uint64_t ref_pow(uint64_t b, uint64_t e, uint64_t p) {
+  uint64_t r = 1;
+  b %= p;
+  while (e) {
+    if (e & 1) r = static_cast<uint64_t>(static_cast<u128>(r) * b % p);
+    b = static_cast<uint64_t>(static_cast<u128>(b) * b % p);
+    e >>= 1;
+  }
+  return r;
+}
+
+// Distinct prime factors of a grouped modulus (below 2^32), by trial division.
+std::vector<uint64_t> prime_factors(uint64_t f) {
+  std::vector<uint64_t> out;
+  for (uint64_t q = 2; q * q <= f; ++q) {
+    if (f % q) continue;
+    out.push_back(q);
+    while (f % q == 0) f /= q;
+  }
+  if (f > 1) out.push_back(f);
+  return out;
+}
+
+void start_window(uint64_t low) {
+  static const bool base_built = (eratosthenes_base(1 << 25), true);
+  (void)base_built;
+  sievewindowlow = low;
+  sievewindowindex = 0xFFFFFFFFu;
+  eratosthenes_window(low);
+}
+
+std::vector<uint32_t> grouped() { return std::vector<uint32_t>(ps.ao2bfactors, ps.ao2bfactors + ps.o2bfactors); }
+
+// Restores nhigh after a test that lowers it.
+struct nhigh_guard {
+  uint32_t saved = nhigh;
+  ~nhigh_guard() { nhigh = saved; }
+};
+
+TEST(OrderBound, WorkedExamples) {
+  struct Case { uint64_t p; uint32_t nhigh; uint64_t B; std::vector<uint32_t> moduli; };
+  const Case cases[] = {
+      {1000000007, 20000000, 500000003, {}},
+      {1000000009, 20000000, 125000001, {63, 11881, 167}},
+      {1000000021, 20000000, 1000000020, {1140, 739, 1187}},
+      {1000000033, 20000000, 500000016, {6096}},
+      {1000000891, 20000000, 1000000890, {17010}},
+      // A small nhigh caps the moduli below lim = nhigh / 2: merges that would
+      // reach it leave the factor out.
+      {1000000891, 1000, 1000000890, {486}},      // 5 and 7 left out
+      {1000000009, 20000, 125000001, {63, 109}},  // second 109 and 167 left out
+  };
+  nhigh_guard guard;
+  for (const Case& c : cases) {
+    start_window(1000000000);
+    while (next_sieved_p() < c.p) {}
+    ASSERT_EQ(sievewindowlow + 2 * static_cast<uint64_t>(sievewindowindex) + 1, c.p);
+    nhigh = c.nhigh;
+    set_modulus(c.p);
+    EXPECT_EQ(order_2_bound(c.p), c.B) << c.p;
+    EXPECT_EQ(grouped(), c.moduli) << c.p << " nhigh " << c.nhigh;
+    EXPECT_EQ(ps.ao2bfactors[ps.o2bfactors], 0u);
+  }
+}
+
+struct property_counts {
+  uint64_t primes = 0;
+  uint64_t large_factor_in_B = 0;  // a known prime factor above 2^24 stayed in B
+};
+
+void check_properties(uint64_t p, uint64_t B, property_counts& counts) {
+  ++counts.primes;
+  ASSERT_EQ(ref_pow(2, B, p), 1u) << p;
+  ASSERT_EQ((p - 1) % B, 0u) << p;
+
+  // Known primes: 2, the odd primes to 71, and the sieve's record for p.
+  std::vector<uint64_t> known = {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37, 41, 43, 47, 53, 59, 61, 67, 71};
+  for (uint32_t q : mappminus1factors(sievewindowindex)) known.push_back(q);
+  uint64_t removed = (p - 1) / B;
+  for (uint64_t q : known) {
+    while (removed % q == 0) removed /= q;
+    if (B % q == 0) {
+      EXPECT_NE(ref_pow(2, B / q, p), 1u) << p << ": known factor " << q << " not divided out";
+      if (q > (1u << 24)) ++counts.large_factor_in_B;
+    }
+  }
+  EXPECT_EQ(removed, 1u) << p << ": a factor outside the known ones was removed from B";
+
+  u128 product = 1;
+  for (uint32_t i = 0; i < ps.o2bfactors; ++i) {
+    const uint64_t f = ps.ao2bfactors[i];
+    ASSERT_GT(f, 1u) << p;
+    product *= f;
+    ASSERT_LE(product, static_cast<u128>(B)) << p;
+    ASSERT_EQ(B % f, 0u) << p << ": modulus " << f;
+    const uint64_t x = ref_pow(2, B / f, p);
+    EXPECT_EQ(ref_pow(x, f, p), 1u) << p << ": modulus " << f;
+    for (uint64_t r : prime_factors(f)) {
+      EXPECT_LE(r, 1u << 24) << p << ": modulus " << f;
+      EXPECT_NE(ref_pow(x, f / r, p), 1u) << p << ": order of 2^(B/" << f << ") is not " << f;
+    }
+  }
+  EXPECT_EQ(static_cast<u128>(B) % product, 0u) << p;
+  EXPECT_EQ(ps.ao2bfactors[ps.o2bfactors], 0u) << p;
+}
+
+TEST(OrderBound, PropertiesOverConsecutivePrimes) {
+  property_counts counts;
+  for (uint64_t low : {1000000000ULL, 1ULL << 40, (1ULL << 50) - kSieveWindowSize}) {
+    start_window(low);
+    for (int i = 0; i < 4000; ++i) {
+      const uint64_t p = next_sieved_p();
+      set_modulus(p);
+      const uint64_t B = order_2_bound(p);
+      check_properties(p, B, counts);
+      if (HasFatalFailure()) return;
+    }
+  }
+  EXPECT_EQ(counts.primes, 12000u);
+  // Near 2^50 the record holds primes between 2^24 and 2^25; some of them
+  // must have stayed in B, so the cutoff was exercised.
+  EXPECT_GT(counts.large_factor_in_B, 0u);
+}
+
+}  // namespace
