@@ -32,6 +32,6 @@ bool read_db(const std::string& filename);
 void print_stats();
 
 // Writes the candidate sets back (n above nhigh dropped), atomically through
-// a temporary file. Returns false, leaving the old file untouched and after a
+// "<filename>.tmp" in the same directory. Returns false, leaving the old file untouched and after a
 // message on standard error, when the new file cannot be written completely.
 bool dump_db(const std::string& filename);

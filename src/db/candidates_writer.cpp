@@ -75,8 +75,10 @@ std::string directory_of(const std::string& filename) {
 }
 
 bool report_failure(const std::string& filename, const std::string& what, int err) {
-  std::cerr << "Cannot write " << filename << ": " << what << ": " << std::strerror(err)
-            << "; the old file is unchanged\n";
+  std::cerr << "Cannot write " << filename << ": " << what << ": " << std::strerror(err);
+  struct stat st;
+  if (::stat(filename.c_str(), &st) == 0 && S_ISREG(st.st_mode)) std::cerr << "; the old file is unchanged";
+  std::cerr << "\n";
   return false;
 }
 

@@ -1,0 +1,171 @@
+// Candidate file writer: the exact bytes written, a read/write round trip,
+// and failures that must leave an existing file byte-identical, remove the
+// temporary and report one line on standard error.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <random>
+
+#include "db/candidates.h"
+#include "db_test_util.h"
+
+using namespace dbtest;
+
+namespace {
+
+void set_state(const std::vector<std::set<uint32_t>>& sets, uint32_t high) {
+  for (int i = 0; i < kNumK; ++i) {
+    ak[i] = kStandardK[i];
+    aunfacset[i] = i < int(sets.size()) ? sets[i] : std::set<uint32_t>();
+  }
+  nhigh = high;
+}
+
+bool dump_quietly(const std::string& path, std::string* err = nullptr) {
+  testing::internal::CaptureStderr();
+  const bool ok = dump_db(path);
+  const std::string printed = testing::internal::GetCapturedStderr();
+  if (err) *err = printed;
+  return ok;
+}
+
+// A set starting at 0, a member above nhigh, an empty slot, and a slot whose
+// only member is above nhigh.
+TEST(DumpDb, ExactBytes) {
+  TempDir dir;
+  const std::string path = dir.file("Vex.dat");
+  set_state({{15, 39, 87}, {0, 5, 20, 1001}, {}, {5000}}, 1000);
+  std::string err;
+  ASSERT_TRUE(dump_quietly(path, &err));
+  EXPECT_EQ(err, "");
+  std::string want = "12\n0\n1000\nk=4847\n15\n+24\n+48\nk=5359\n0\n+5\n+15\nk=10223\nk=19249\n";
+  for (int i = 4; i < kNumK; ++i) want += "k=" + std::to_string(kStandardK[i]) + "\n";
+  EXPECT_EQ(read_file(path), want);
+  EXPECT_FALSE(file_exists(path + ".tmp"));
+}
+
+TEST(DumpDb, RoundTrip) {
+  std::mt19937 rng(7);
+  TempDir dir;
+  const std::string path = dir.file("Vex.dat");
+  const uint32_t high = 20000000;
+  std::vector<std::set<uint32_t>> sets(kNumK), kept(kNumK);
+  for (int i = 0; i < kNumK; ++i) {
+    const uint32_t g = 1 + rng() % 72, e = rng() % g;
+    while (kept[i].size() < 300) {
+      const uint32_t n = e + g * (rng() % (high / g));
+      if (n <= high) kept[i].insert(n);
+    }
+    sets[i] = kept[i];
+    sets[i].insert(high + g);  // dropped by the writer
+  }
+  set_state(sets, high);
+  ak[3] = 3;  // k need not be the built-in one
+  ASSERT_TRUE(dump_quietly(path));
+  const std::string first = read_file(path);
+
+  // Independently formatted text of the same content.
+  std::vector<Section> secs;
+  for (int i = 0; i < kNumK; ++i) secs.push_back({i == 3 ? 3 : kStandardK[i], {kept[i].begin(), kept[i].end()}});
+  EXPECT_EQ(first, db_text(secs, high));
+
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(read_db(path));
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(nhigh, high);
+  EXPECT_EQ(ak[3], 3);
+  for (int i = 0; i < kNumK; ++i) EXPECT_EQ(aunfacset[i], kept[i]) << i;
+
+  ASSERT_TRUE(dump_quietly(path));
+  EXPECT_EQ(read_file(path), first);
+}
+
+TEST(DumpDb, KeepsPermissionsOfReplacedFile) {
+  TempDir dir;
+  const std::string path = dir.file("Vex.dat");
+  write_file(path, "old");
+  ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+  set_state({{1, 2}}, 100);
+  ASSERT_TRUE(dump_quietly(path));
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+// Sets large enough that the file exceeds the size limit of the write test.
+std::vector<std::set<uint32_t>> big_sets() {
+  std::vector<std::set<uint32_t>> sets(kNumK);
+  for (int i = 0; i < kNumK; ++i)
+    for (uint32_t n = 1; n < 1000; ++n) sets[i].insert(n * 24 + 15);
+  return sets;
+}
+
+// Runs dump_db with the file size limited to `limit` bytes, so that writing
+// the temporary fails part way through.
+bool dump_with_size_limit(const std::string& path, rlim_t limit, std::string* err) {
+  struct rlimit old_limit;
+  getrlimit(RLIMIT_FSIZE, &old_limit);
+  struct rlimit small = old_limit;
+  small.rlim_cur = limit;
+  const sighandler_t old_handler = signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &small);
+  const bool ok = dump_quietly(path, err);
+  setrlimit(RLIMIT_FSIZE, &old_limit);
+  signal(SIGXFSZ, old_handler);
+  return ok;
+}
+
+// Each failure: false, one line on standard error naming the target file
+// and the cause, the existing content (if any) unchanged, no temporary left.
+TEST(DumpDb, FailuresLeaveOldFileUntouched) {
+  const std::string old_content = "12\n0\n1000\nk=4847\n15\n+24\n";
+  struct Case {
+    const char* name;
+    std::string target;  // relative to the temporary directory
+    const char* cause;   // part of the message
+  };
+  const Case cases[] = {
+      {"parent is a regular file", "plain/Vex.dat", "Not a directory"},
+      {"target is a directory", "dir", "Is a directory"},
+      {"temporary name is taken by a directory", "Vex.dat", "Is a directory"},
+      {"write fails part way", "Vex.dat", "File too large"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    write_file(dir.file("plain"), "plain file\n");
+    ASSERT_EQ(mkdir(dir.file("dir").c_str(), 0755), 0);
+    const std::string target = dir.file(c.target);
+    const std::string name = c.name;
+    if (name == "temporary name is taken by a directory") {
+      write_file(target, old_content);
+      ASSERT_EQ(mkdir((target + ".tmp").c_str(), 0755), 0);
+    }
+    if (name == "write fails part way") write_file(target, old_content);
+
+    set_state(big_sets(), 100000);
+    std::string err;
+    const bool ok = name == "write fails part way" ? dump_with_size_limit(target, 4096, &err)
+                                                    : dump_quietly(target, &err);
+    EXPECT_FALSE(ok) << name;
+    EXPECT_EQ(err.rfind("Cannot write " + target + ": ", 0), 0u) << name << ": " << err;
+    EXPECT_NE(err.find(c.cause), std::string::npos) << name << ": " << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << name << ": " << err;
+
+    EXPECT_EQ(read_file(dir.file("plain")), "plain file\n") << name;
+    struct stat st;
+    ASSERT_EQ(stat(dir.file("dir").c_str(), &st), 0) << name;
+    EXPECT_TRUE(S_ISDIR(st.st_mode)) << name;
+    if (name == "temporary name is taken by a directory" || name == "write fails part way") {
+      EXPECT_EQ(read_file(target), old_content) << name;
+    }
+    if (name != "temporary name is taken by a directory") {
+      EXPECT_FALSE(file_exists(target + ".tmp")) << name;
+    }
+  }
+}
+
+}  // namespace
