@@ -36,7 +36,7 @@ constexpr uint32_t kBaseTableEntries = 1u << 21;           // room for pi(2^25) 
 constexpr uint32_t kSieveWindowWords = kSieveWindowBits / 64;
 constexpr uint32_t kBlockBits = 1u << 18;                  // 32 KiB of bitmap
 constexpr uint32_t kBlockPrimeLimit = 1u << 16;            // block-wise below this
-constexpr uint32_t kMaxBlockPrimes = 6542;                 // pi(2^16) - 1 odd primes
+constexpr uint32_t kMaxBlockPrimes = 6542;                 // >= odd primes below 2^16 (6541)
 constexpr uint32_t kFirstRecordedPrime = 73;               // 3..71 are left to the consumer
 constexpr uint32_t kRecordSlots = 8;
 
