@@ -1,0 +1,189 @@
+// Helpers for the end-to-end tests of the brindle binary: a temporary working
+// directory per test, small file helpers, a runner that feeds standard input
+// from a string and captures standard output and standard error, and the
+// candidate-file fixture (every n of the standard class of each k up to nhigh)
+// and a reader of factor files that checks every hit with __int128 arithmetic.
+#pragma once
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace e2e {
+
+inline const std::string kBrindle = BRINDLE_BINARY_DIR "/brindle";
+
+inline const char* const kUsage =
+    "brindle v0.31\n"
+    "usage: brindle [-d] [-f] [-u] [-v] [-i <save_interval>] [<p_min> <p_max>]\n"
+    "\t-d = don't output excluded (duplicates/outside range) factors\n"
+    "\t-f = force use of p range given on cmdline. Overwrite VexStatus.dat\n"
+    "\t-i = interval between progress saves to VexStatus.dat\n"
+    "\t     default is 10000000, which saves every 10 million p\n"
+    "\t-u = update Vex.dat afterwards\n"
+    "\t-v = print some additional info. An extra v gives more\n"
+    "New factors are written to fact.txt and excluded ones to factexcl.txt\n"
+    "Some statistics are written to stat.txt\n"
+    "\n";
+
+// A fresh directory under /tmp, removed with everything in it at the end.
+class TempDir {
+ public:
+  TempDir() {
+    char tmpl[] = "/tmp/brindle_app_XXXXXX";
+    path_ = mkdtemp(tmpl);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+inline void write_file(const std::string& path, const std::string& text) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f << text;
+}
+
+inline std::string read_file(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+inline bool exists(const std::string& path) { return std::filesystem::exists(path); }
+
+inline size_t count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t i = text.find(what); i != std::string::npos; i = text.find(what, i + 1)) ++n;
+  return n;
+}
+
+struct Result {
+  int status = -1;  // exit status, or -1 when it did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Starts brindle in dir with args; standard input from stdin_text, output to
+// the files .out and .err in dir. Returns the child's pid.
+inline pid_t start(const TempDir& dir, const std::vector<std::string>& args,
+                   const std::string& stdin_text = "") {
+  write_file(dir.file(".in"), stdin_text);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.path().c_str()) != 0) _exit(127);
+    const int in = open(".in", O_RDONLY);
+    const int out = open(".out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(".err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0) _exit(127);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(kBrindle.c_str()));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(kBrindle.c_str(), argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+inline Result finish(const TempDir& dir, pid_t pid) {
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  Result r;
+  r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  r.out = read_file(dir.file(".out"));
+  r.err = read_file(dir.file(".err"));
+  return r;
+}
+
+inline Result run(const TempDir& dir, const std::vector<std::string>& args,
+                  const std::string& stdin_text = "") {
+  return finish(dir, start(dir, args, stdin_text));
+}
+
+// Standard residue classes (n = residue mod modulus) of the twelve k.
+struct KClass {
+  int32_t k;
+  uint32_t residue;
+  uint32_t modulus;
+};
+inline const KClass kStandard[12] = {
+    {4847, 15, 24},  {5359, 6, 8},   {10223, 5, 12}, {19249, 14, 36},
+    {21181, 20, 24}, {22699, 46, 72}, {24737, 7, 24}, {27653, 33, 36},
+    {28433, 1, 24},  {33661, 0, 24},  {55459, 10, 12}, {67607, 3, 8}};
+
+// A valid candidate file holding every n <= nhigh of each standard class.
+inline std::string standard_vex(uint32_t nhigh) {
+  std::ostringstream s;
+  s << "12\n0\n" << nhigh << "\n";
+  for (const KClass& c : kStandard) {
+    s << "k=" << c.k << "\n" << c.residue << "\n";
+    for (uint32_t n = c.residue + c.modulus; n <= nhigh; n += c.modulus) s << "+" << c.modulus << "\n";
+  }
+  return s.str();
+}
+
+// The lines of text, without their newline characters.
+inline std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> v;
+  std::istringstream s(text);
+  std::string line;
+  while (std::getline(s, line)) v.push_back(line);
+  return v;
+}
+
+// 2^n mod p with __int128 products.
+inline uint64_t pow2mod(uint64_t n, uint64_t p) {
+  unsigned __int128 r = 1, b = 2;
+  for (; n; n >>= 1, b = b * b % p) {
+    if (n & 1) r = r * b % p;
+  }
+  return static_cast<uint64_t>(r);
+}
+
+struct Factor {
+  uint64_t p;
+  int64_t k;
+  uint32_t n;
+};
+
+// The hits of a factor file; fails the test on a malformed line or a line
+// whose p does not divide k*2^n+1.
+inline std::vector<Factor> read_factors(const std::string& text) {
+  std::vector<Factor> v;
+  const std::regex line_re(R"((\d+) \| (\d+)\*2\^(\d+)\+1)");
+  for (const std::string& line : e2e::lines(text)) {
+    std::smatch m;
+    EXPECT_TRUE(std::regex_match(line, m, line_re)) << line;
+    if (!std::regex_match(line, m, line_re)) continue;
+    Factor f{std::stoull(m[1]), std::stoll(m[2]), static_cast<uint32_t>(std::stoul(m[3]))};
+    const unsigned __int128 value = static_cast<unsigned __int128>(f.k % f.p) * pow2mod(f.n, f.p) + 1;
+    EXPECT_EQ(static_cast<uint64_t>(value % f.p), 0u) << "not a factor: " << line;
+    v.push_back(f);
+  }
+  return v;
+}
+
+}  // namespace e2e
