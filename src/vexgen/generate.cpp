@@ -295,6 +295,14 @@ void for_each_odd_prime(uint32_t bound, const std::function<void(uint32_t)>& f,
 
 void remove_primes_below(candidate_sieve& s, uint32_t bound,
                          const std::function<void(uint32_t)>& progress) {
+  // 2 divides k*2^n+1 only at n = 0 and for odd k: k+1 is even (and is 2
+  // itself for k = 1).
+  if (bound > 2) {
+    for (const candidate_sieve::cls& cl : s.classes) {
+      const int32_t k = s.ks[cl.kindex].k;
+      if (cl.c == 0 && cl.count > 0 && (k & 1) && k != 1) s.removed[cl.offset] |= 1;
+    }
+  }
   for_each_odd_prime(bound, [&s](uint32_t p) { remove_prime(s, p); }, progress);
 }
 
@@ -304,7 +312,7 @@ bool is_candidate(const candidate_sieve& s, uint32_t i, uint32_t n) {
   for (const candidate_sieve::cls& cl : s.classes) {
     if (cl.kindex == i && cl.c == c) {
       if (t >= cl.count) return false;
-      return !((s.removed.get()[cl.offset + (t >> 6)] >> (t & 63)) & 1);
+      return !((s.removed[cl.offset + (t >> 6)] >> (t & 63)) & 1);
     }
   }
   return false;
@@ -323,7 +331,7 @@ void for_each_candidate(const candidate_sieve& s, uint32_t i,
   uint64_t t = 0;
   for (uint64_t n = kc.a; n <= s.nhigh; n += kc.m) {
     const candidate_sieve::cls& cl = *byc[c];
-    if (!((s.removed.get()[cl.offset + (t >> 6)] >> (t & 63)) & 1)) f(static_cast<uint32_t>(n));
+    if (!((s.removed[cl.offset + (t >> 6)] >> (t & 63)) & 1)) f(static_cast<uint32_t>(n));
     c += kc.m;
     if (c >= s.lcm) {
       c -= s.lcm;

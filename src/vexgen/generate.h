@@ -71,7 +71,8 @@ void remove_prime(candidate_sieve& s, uint32_t p);
 void for_each_odd_prime(uint32_t bound, const std::function<void(uint32_t)>& f,
                         const std::function<void(uint32_t)>& progress);
 
-// remove_prime for every odd prime below bound.
+// Removes every n with a prime factor below bound: n = 0 of odd k for the
+// prime 2, then remove_prime for every odd prime below bound.
 void remove_primes_below(candidate_sieve& s, uint32_t bound,
                          const std::function<void(uint32_t)>& progress);
 
