@@ -6,15 +6,14 @@
 // lie in. Both searches keep their giant steps in the shared residue hash
 // table and walk with mul_mod_p_b by a fixed multiplier.
 //
-// Table sizes. A subgroup table holds ceil(f/s) <= s entries, s =
-// floor(sqrt(f)) + 1; the grouped factors are at most 2^24, so s <= 4096 and
-// the table has at most 4096 entries (a lone prime factor from 16,773,121 to
-// 2^24 - 1 reaches that). The class table holds floor(nhigh/S) + 1 <= r
+// Table sizes. A subgroup table holds ceil(f/s) < sqrt(f) + 1 entries, s =
+// floor(sqrt(f)) + 1; the grouped factors are at most 2^24, so the table has
+// at most 4096 entries (a lone prime factor from 16,773,121 to 2^24 - 1
+// reaches that). The class table holds floor(nhigh/S) + 1 <= r
 // entries, r = floor(sqrt(nhigh/M)) + 1, at most 9269 for M >= 50 and any
-// 32-bit nhigh. hash_init(nhigh) gives at least 8192 slots and at least twice
-// the plain search's nhigh/15840 + 1 entries, which exceeds 2r whenever r
-// exceeds 4096; so every table leaves empty slots and every lookup of an
-// absent key stops.
+// 32-bit nhigh. hash_init(nhigh) makes the table at least twice as large as
+// either, so every table leaves empty slots and every lookup of an absent
+// key stops.
 #include "search/sph.h"
 
 #include <cmath>
@@ -35,6 +34,11 @@ namespace {
 // At most this many grouped factors (ps.ao2bfactors holds 64 and a 0).
 constexpr uint32_t kMaxFactors = 64;
 
+// The order bound lists no grouped factor above this; the walk over the
+// factors stops at one all the same, which keeps every subgroup table within
+// 4096 entries.
+constexpr uint32_t kMaxFactor = 1u << 24;
+
 // Below this class modulus the residue-class search does not pay; the plain
 // search takes the survivors.
 constexpr uint64_t kMinClassModulus = 50;
@@ -54,7 +58,8 @@ bool sph_idea(uint64_t p, uint64_t B, uint32_t mask) {
   uint32_t* const fac = ps.ao2bfactors;
   uint64_t M = 1;
   uint32_t nf = 0;
-  while (nf < ps.o2bfactors && nf < kMaxFactors && fac[nf] != 0 && fac[nf] <= nhigh / M) {
+  while (nf < ps.o2bfactors && nf < kMaxFactors && fac[nf] != 0 && fac[nf] <= kMaxFactor &&
+         fac[nf] <= nhigh / M) {
     M *= fac[nf];
     ++nf;
   }
@@ -108,14 +113,15 @@ bool sph_idea(uint64_t p, uint64_t B, uint32_t mask) {
     uint64_t Ginv;
     multinv(G, p, Ginv);
     set_bdivp(Ginv);
+    const uint64_t e = mult <= 1 ? M / f : B / (mult * f);
     for (int k = 0; k < kNumK; ++k) {
       if (!(mask & (1u << k))) continue;
       uint64_t y;
       if (mult <= 1) {
-        y = powmod(H[k], M / f, p);  // t_k^(B/f)
+        y = powmod(H[k], e, p);  // t_k^(B/f)
       } else {
         // (t_k * 2^-(n mod mult))^(B/(mult*f)) = G^(next digit)
-        y = powmod(mul_mod_p(t[k], powmod(h, T[j - 1][k], p), p), B / (mult * f), p);
+        y = powmod(mul_mod_p(t[k], powmod(h, T[j - 1][k], p), p), e, p);
       }
       // The smallest i with y*G^-i = G^(s*m) gives the logarithm s*m + i < f.
       int64_t d = -1;
