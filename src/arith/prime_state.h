@@ -31,6 +31,9 @@ struct prime_state {
   std::vector<hash_entry_t> ahash;
   std::vector<uint32_t> ahashexp;
   uint32_t hashmask = 0;
+  // Slots filled since the last clearing, so that clearing touches only them.
+  std::vector<uint32_t> ahashused;
+  uint32_t nhashused = 0;
 
   // (-k)^-1 mod p for each k that survived the per-prime test.
   uint64_t amkinv[kNumK] = {};

@@ -1,3 +1,78 @@
-// Placeholder: factor reporting.
+// Factor reporting. Hits are rare, so each one is checked again with plain
+// 128-bit arithmetic before anything is written, and each file line is
+// appended through its own open/write/close, so that it is on disk before the
+// search goes on. A factor that cannot be stored stops the run: a factor
+// lost while its n leaves the candidate set would never be found again.
 #include "search/report.h"
-void report_factor(uint64_t, int, uint32_t, uint32_t) {}
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "db/candidates.h"
+#include "db/settings.h"
+
+namespace {
+
+using u128 = unsigned __int128;
+
+// k*2^n + 1 mod p by binary powering in 128-bit arithmetic (p < 2^64).
+uint64_t k2n1_mod(uint64_t p, int64_t k, uint32_t n) {
+  u128 r = 1;
+  u128 b = 2 % p;
+  for (uint32_t e = n; e != 0; e >>= 1) {
+    if (e & 1) r = r * b % p;
+    b = b * b % p;
+  }
+  const int64_t km = k % static_cast<int64_t>(p);
+  const u128 kr = km < 0 ? static_cast<u128>(km + static_cast<int64_t>(p)) : static_cast<u128>(km);
+  return static_cast<uint64_t>((kr * r + 1) % p);
+}
+
+// Appends one line to file; true when it was opened, written and closed.
+bool append_line(const char* file, const char* line) {
+  std::FILE* f = std::fopen(file, "a");
+  if (f == nullptr) return false;
+  bool ok = std::fputs(line, f) >= 0 && std::fputc('\n', f) != EOF;
+  ok = std::fflush(f) == 0 && ok;
+  ok = std::fclose(f) == 0 && ok;
+  return ok;
+}
+
+}  // namespace
+
+void report_factor(uint64_t p, int i, uint32_t n, uint32_t xmod) {
+  char line[96];
+  std::snprintf(line, sizeof line, "%llu | %d*2^%u+1", static_cast<unsigned long long>(p),
+                static_cast<int>(ak[i]), n);
+  if (p < 3 || k2n1_mod(p, ak[i], n) != 0) {
+    std::cout.flush();
+    std::fprintf(stderr, "Internal error: the search reported %s, but it is not a factor\n", line);
+    std::exit(1);
+  }
+
+  auto it = aunfacset[i].find(n);
+  const bool candidate = it != aunfacset[i].end();
+  if (!candidate && !outputdupes) return;
+
+  const char* target = candidate ? "fact.txt" : "factexcl.txt";
+  if (!append_line(target, line)) {
+    std::cout.flush();
+    std::fprintf(stderr, "Error: cannot append to %s, factor not saved: %s\n", target, line);
+    std::exit(1);
+  }
+
+  const bool verbose_form = xmod != 0 && verbose != 0;
+  std::cout << line;
+  if (verbose_form) std::cout << "\t(xmod " << xmod;
+  if (n > nhigh) {
+    std::cout << (verbose_form ? ", outside range" : "\t(outside range)");
+  } else if (!candidate) {
+    std::cout << (verbose_form ? ", duplicate" : "\t(duplicate)");
+  }
+  if (verbose_form) std::cout << ")";
+  std::cout << '\n';
+  std::cout.flush();
+
+  if (candidate) aunfacset[i].erase(it);
+}
