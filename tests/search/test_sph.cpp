@@ -190,10 +190,11 @@ TEST_F(Sph, WorkedExamples) {
 }
 
 // Which leading factors are used, and when the prime is declined. 1000000021
-// has p - 1 = 2^2*3*5*19*739*1187 and 2 is no square modulo it, so the order
-// of 2 is p - 1 and any product of those prime powers is a valid entry.
+// has p - 1 = 2^2*3*5*19*739*1187, and the order of 2 is p - 1 (checked), so
+// any product of those prime powers is a valid entry.
 TEST_F(Sph, FactorChoiceAndDecline) {
   const u64 p = 1000000021;
+  ASSERT_EQ(order_of_2(p), p - 1);
   struct Case {
     std::vector<uint32_t> factors;
     uint32_t nh;
