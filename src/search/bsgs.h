@@ -2,6 +2,19 @@
 #pragma once
 #include <cstdint>
 
-// Finds and reports every n (0..nhigh and a little beyond) in the residue
-// classes of each k of mask with k*2^n = -1 (mod p). Modulus context set for p.
+// Giant step of the search for class moduli that divide it; another modulus m
+// gets the stride m * ceil(kBsgsStride / m), the least multiple of m not below it.
+constexpr uint32_t kBsgsStride = 15840;  // 2^5 * 3^2 * 5 * 11
+
+// The stride used for class modulus m (m >= 1).
+inline uint64_t bsgs_stride(uint32_t m) {
+  return static_cast<uint64_t>(m) * ((kBsgsStride + m - 1) / m);
+}
+
+// Finds and reports (report_factor) every n with k*2^n = -1 (mod p), for each
+// k index i of mask, among the n in the listed classes akares[i][..] modulo
+// akmod[i]: every such n from 0 to nhigh, and some above nhigh (up to the
+// stride past it). Reads ps.amkinv[i] = (-k)^-1 mod p of those k, akmod,
+// aknres, akares, nhigh. The modulus context must hold p and hash_init must
+// have run; the hash table and ps.bdivp are left changed.
 void check_factors(uint64_t p, uint32_t mask);

@@ -25,8 +25,16 @@ extern uint64_t stat_testedp;
 extern uint64_t stat_whackedk;
 extern uint64_t stat_whackedp;
 
-// Once, after read_db: decides standard_kpowers and fills ak2powa.
+// Once, after read_db: standard_kpowers is true when every slot has the
+// built-in k, residue and modulus (std_ak, std_akequiv, std_akpower); then
+// ak2powa holds k*2^a for each slot.
 void initialize();
 
-// Tests one prime p (10^9 <= p < kPLimit), the prime last returned by the sieve.
+// Tests one prime p (10^9 <= p < kPLimit), the prime last returned by the
+// sieve: counts it, sets the modulus context, computes the order bound B,
+// eliminates each k that cannot have a solution (a necessary-condition test;
+// a slot with akpower 0 carries no class information and is tested as if any
+// n were possible, a k divisible by p is eliminated), writes ps.amkinv of the
+// survivors and hands them to sph_idea, or to check_factors when it declines.
+// hash_init must have run.
 void test_idea(uint64_t p);

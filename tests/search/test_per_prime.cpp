@@ -1,0 +1,324 @@
+// The per-prime test: the standard-class decision of initialize, the
+// counters, the Jacobi shortcut against Euler's criterion, the elimination
+// against an independent power test, a slot without class information, and
+// whole primes end to end (the real sieve, order bound and searches) against
+// discrete logarithms computed independently, on both the standard and the
+// general elimination path.
+#include <gtest/gtest.h>
+
+#include <primesieve.hpp>
+
+#include <numeric>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "primes/sieve.h"
+#include "search/hash.h"
+#include "search/per_prime.h"
+#include "search_test_util.h"
+
+namespace {
+
+using namespace search_test;
+
+constexpr uint32_t kNhigh = 20000000;
+constexpr uint64_t kUnset = 0;  // never an inverse: marks amkinv entries test_idea did not write
+
+// Every remaining n of k is a + M*t: the slot's class, or any n for a slot
+// without class information.
+void slot_class(int i, uint64_t& a, uint64_t& M) {
+  a = akequiv[i];
+  M = akpower[i];
+  if (M == 0) a = 0, M = 1;
+}
+
+// Whether k index i can pass the elimination with B = p - 1, the weakest
+// bound any order bound can give: -k*2^a must lie in the subgroup of index
+// gcd(M, p - 1), which the power of 2^M generates at best.
+bool passes_with_full_group(int i, uint64_t p) {
+  uint64_t a, M;
+  slot_class(i, a, M);
+  const uint64_t f = (p - ref_mul(static_cast<uint64_t>(ak[i]) % p, ref_pow(2, a, p), p)) % p;
+  return ref_pow(f, (p - 1) / std::gcd(M, p - 1), p) == 1;
+}
+
+// Standard classes (one residue each, akmod = akpower), empty sets, nhigh
+// 20000000.
+void standard_db() {
+  reset_db(kNhigh);
+  for (int i = 0; i < kNumK; ++i) {
+    akpower[i] = akmod[i] = std_akpower[i];
+    akequiv[i] = akares[i][0] = std_akequiv[i];
+    aknres[i] = 1;
+  }
+}
+
+// The same classes, but slot 1 claims only n = 2 (mod 4) instead of 6 (mod
+// 8): the file no longer has the standard classes, the general path runs, and
+// the searched residues (akmod 8, residue 6) are unchanged.
+void general_db() {
+  standard_db();
+  akpower[1] = 4;
+  akequiv[1] = 2;
+}
+
+class PerPrimeTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() { eratosthenes_base(1 << 18); }  // windows up to 6.8e10
+  void TearDown() override {
+    reset_db(kDefaultNhigh);
+    initialize();
+  }
+
+  // Sieves the window that starts at p - 1, so that the order bound finds
+  // the recorded factors of p - 1 for p, as in a run.
+  static void position_sieve(uint64_t p) {
+    sievewindowlow = p - 1;
+    sievewindowindex = ~0u;
+    eratosthenes_window(p - 1);
+    ASSERT_EQ(next_sieved_p(), p);
+  }
+
+  // Walks the primes from 10^9 as a run does (sieve window at 10^9).
+  static void start_walk() {
+    sievewindowlow = 1000000000;
+    sievewindowindex = ~0u;
+    eratosthenes_window(sievewindowlow);
+  }
+
+  static void clear_inverses() {
+    for (uint64_t& v : ps.amkinv) v = kUnset;
+  }
+};
+
+TEST_F(PerPrimeTest, InitializeRecognisesOnlyTheStandardClasses) {
+  standard_db();
+  initialize();
+  ASSERT_TRUE(standard_kpowers);
+  for (int i = 0; i < kNumK; ++i) {
+    const u64_pair t = ak2powa[i];
+    const u128 want = static_cast<u128>(std_ak[i]) << std_akequiv[i];
+    const u128 got = t.second == 0 ? t.first : static_cast<u128>(t.first) * t.second;
+    EXPECT_TRUE(got == want) << "k index " << i;
+    EXPECT_LT(t.first, 1ULL << 40);
+    EXPECT_EQ(t.second != 0, std_akequiv[i] > 23);
+  }
+  EXPECT_EQ(ak2powa[5].second, 1ULL << 23);  // 22699*2^46
+  EXPECT_EQ(ak2powa[9].first, 33661u);       // a = 0
+
+  struct change {
+    const char* what;
+    void (*apply)();
+  };
+  const change changes[] = {
+      {"k of the first slot", [] { ak[0] = 4849; }},
+      {"residue of slot 7", [] { akequiv[7] = 21; }},
+      {"modulus of the last slot", [] { akpower[11] = 16; }},
+      {"two slots swapped", [] { std::swap(ak[2], ak[3]); }},
+      {"slot without class information", [] { akpower[6] = akequiv[6] = 0; }},
+  };
+  for (const change& c : changes) {
+    standard_db();
+    c.apply();
+    initialize();
+    EXPECT_FALSE(standard_kpowers) << c.what;
+  }
+}
+
+// A prime at which no k can pass: 1 prime tested, 12 k and 1 prime
+// eliminated, no inverse written, no search, no file.
+TEST_F(PerPrimeTest, PrimeWithEveryKEliminated) {
+  for (bool standard : {true, false}) {
+    SCOPED_TRACE(standard ? "standard path" : "general path");
+    TempDir dir;
+    standard ? standard_db() : general_db();
+    initialize();
+    ASSERT_EQ(standard_kpowers, standard);
+    primesieve::iterator it(1000000000);
+    uint64_t p = it.next_prime();
+    auto all_fail = [&] {
+      for (int i = 0; i < kNumK; ++i) if (passes_with_full_group(i, p)) return false;
+      return true;
+    };
+    while (!all_fail()) p = it.next_prime();
+    position_sieve(p);
+    hash_init(nhigh);
+    clear_inverses();
+    const uint64_t tested = stat_testedp, whackedk = stat_whackedk, whackedp = stat_whackedp;
+    test_idea(p);
+    EXPECT_EQ(stat_testedp - tested, 1u);
+    EXPECT_EQ(stat_whackedk - whackedk, 12u);
+    EXPECT_EQ(stat_whackedp - whackedp, 1u);
+    for (uint64_t v : ps.amkinv) EXPECT_EQ(v, kUnset);
+    EXPECT_FALSE(file_exists("fact.txt"));
+    EXPECT_FALSE(file_exists("factexcl.txt"));
+  }
+}
+
+// p = 3 (mod 4) and p = 2 (mod 3): gcd(M, p - 1) = 2 for every standard
+// modulus, so each k is decided by the Jacobi symbol of -k*2^a alone, and the
+// survivors are exactly the k for which -k*2^a is a square modulo p (Euler's
+// criterion), whatever order bound the prime has. The inverses of the
+// survivors are (-k)^-1.
+TEST_F(PerPrimeTest, JacobiDecidesWhenTheGcdIsTwo) {
+  TempDir dir;
+  standard_db();
+  initialize();
+  ASSERT_TRUE(standard_kpowers);
+  hash_init(nhigh);
+  start_walk();
+  int checked = 0, survivors = 0;
+  while (checked < 40) {
+    const uint64_t p = next_sieved_p();
+    if (p % 12 != 11) continue;
+    clear_inverses();
+    testing::internal::CaptureStdout();
+    test_idea(p);
+    testing::internal::GetCapturedStdout();
+    for (int i = 0; i < kNumK; ++i) {
+      const uint64_t f = p - ref_mul(static_cast<uint64_t>(ak[i]), ref_pow(2, akequiv[i], p), p);
+      const bool square = ref_pow(f, (p - 1) / 2, p) == 1;
+      EXPECT_EQ(ps.amkinv[i] != kUnset, square) << "p " << p << ", k index " << i;
+      if (square) {
+        EXPECT_EQ(ref_mul(ps.amkinv[i], p - static_cast<uint64_t>(ak[i]), p), 1u);
+        ++survivors;
+      }
+    }
+    ++checked;
+  }
+  EXPECT_GT(survivors, 100);
+}
+
+// A slot the candidate file did not fill (modulus 0, no residues) carries no
+// class information: its k must survive whenever -k lies in the group
+// generated by 2, here made sure by k = -(2^x)^-1. The elimination must stay
+// a necessary condition.
+TEST_F(PerPrimeTest, SlotWithoutClassInformationKeepsSolvableK) {
+  TempDir dir;
+  hash_init(kNhigh);
+  start_walk();
+  for (int checked = 0; checked < 30; ++checked) {
+    const uint64_t p = next_sieved_p();
+    standard_db();
+    const uint64_t k5 = k_with_factor(p, 1000 + checked);
+    const uint64_t k6 = k_with_factor(p, 77 + 3 * checked);
+    ak[5] = static_cast<int32_t>(k5);
+    akpower[5] = akequiv[5] = akmod[5] = aknres[5] = 0;
+    ak[6] = static_cast<int32_t>(k6);
+    akpower[6] = akmod[6] = aknres[6] = 0;
+    akequiv[6] = 5;  // a stale residue without modulus is no information either
+    initialize();
+    ASSERT_FALSE(standard_kpowers);
+    clear_inverses();
+    testing::internal::CaptureStdout();
+    test_idea(p);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(ref_mul(ps.amkinv[5], p - k5, p), 1u) << "p " << p;
+    EXPECT_EQ(ref_mul(ps.amkinv[6], p - k6, p), 1u) << "p " << p;
+    // The other slots: a survivor always passes the weakest power test.
+    for (int i = 0; i < kNumK; ++i) {
+      if (i != 5 && i != 6 && ps.amkinv[i] != kUnset) {
+        EXPECT_TRUE(passes_with_full_group(i, p)) << "p " << p << ", k index " << i;
+      }
+    }
+  }
+}
+
+// The first 3000 primes from 10^9, walked as a run walks them, with nhigh
+// 20000000 and the standard classes: every factor with n up to nhigh, found
+// independently by discrete logarithms, and nothing else up to nhigh. The
+// general path reports exactly the same lines.
+TEST_F(PerPrimeTest, PrimeRangeMatchesIndependentDiscreteLogs) {
+  struct ref {
+    uint64_t p;
+    int i;
+    uint32_t n;
+  };
+  const ref expected[] = {
+#include "per_prime_hits.inc"
+  };
+  std::set<hit> want;
+  for (const ref& r : expected) {
+    ASSERT_TRUE(ref_divides(r.p, static_cast<uint64_t>(std_ak[r.i]), r.n));
+    want.insert(hit{r.p, std_ak[r.i], r.n});
+  }
+  std::vector<uint64_t> primes;
+  primesieve::generate_n_primes(3000, 1000000000, &primes);
+
+  std::string lines[2];
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run == 0 ? "standard path" : "general path");
+    TempDir dir;
+    run == 0 ? standard_db() : general_db();
+    initialize();
+    ASSERT_EQ(standard_kpowers, run == 0);
+    hash_init(nhigh);
+    sievewindowlow = 1000000000;
+    sievewindowindex = ~0u;
+    eratosthenes_window(sievewindowlow);
+    const uint64_t tested = stat_testedp;
+    testing::internal::CaptureStdout();
+    for (uint64_t p : primes) {
+      ASSERT_EQ(next_sieved_p(), p);
+      test_idea(p);
+    }
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(stat_testedp - tested, primes.size());
+    EXPECT_FALSE(file_exists("fact.txt"));  // the sets are empty
+    // The residue-class search also reports factors of n outside the
+    // candidate classes (as excluded factors); the comparison is on the n of
+    // the classes.
+    std::set<hit> got;
+    for (const hit& h : read_hits("factexcl.txt")) {
+      EXPECT_TRUE(ref_divides(h.p, static_cast<uint64_t>(h.k), h.n));
+      int i = 0;
+      while (i < kNumK && std_ak[i] != h.k) ++i;
+      ASSERT_LT(i, kNumK);
+      if (h.n <= nhigh && h.n % std_akpower[i] == std_akequiv[i]) {
+        EXPECT_TRUE(got.insert(h).second) << "reported twice: " << h.p << " " << h.n;
+      }
+    }
+    EXPECT_EQ(got, want);
+    lines[run] = read_file("factexcl.txt");
+  }
+  EXPECT_EQ(lines[0], lines[1]);
+}
+
+// Known factors of candidates, with the candidate in its set: each lands in
+// "fact.txt" and leaves the set, on both paths.
+TEST_F(PerPrimeTest, KnownFactorsOfCandidates) {
+  struct known {
+    uint64_t p;
+    int i;
+    uint32_t n;
+  };
+  const known cases[] = {
+      {12598339027ULL, 2, 41},  // 10223*2^41+1
+      {1000000033, 2, 18540221},
+      {1000002089, 10, 12699178},
+      {1000061749, 4, 2234468},
+  };
+  for (bool standard : {true, false}) {
+    for (const known& c : cases) {
+      SCOPED_TRACE(std::to_string(c.p) + (standard ? ", standard path" : ", general path"));
+      TempDir dir;
+      standard ? standard_db() : general_db();
+      aunfacset[c.i] = {std_akequiv[c.i], c.n, c.n + std_akpower[c.i]};
+      initialize();
+      hash_init(nhigh);
+      position_sieve(c.p);
+      testing::internal::CaptureStdout();
+      test_idea(c.p);
+      const std::string console = testing::internal::GetCapturedStdout();
+      const std::string line = std::to_string(c.p) + " | " + std::to_string(std_ak[c.i]) + "*2^" +
+                               std::to_string(c.n) + "+1\n";
+      EXPECT_EQ(read_file("fact.txt"), line);
+      EXPECT_NE(console.find(line), std::string::npos) << console;
+      EXPECT_EQ(aunfacset[c.i].count(c.n), 0u);
+      EXPECT_EQ(aunfacset[c.i].size(), 2u);
+    }
+  }
+}
+
+}  // namespace
