@@ -20,11 +20,13 @@ inline hash_entry_t make_hash_entry(uint64_t v) {
 }
 
 struct prime_state {
-  // Modulus context: the current prime, its reciprocal, and b/p for the fixed
-  // multiplier b of the current run of mul_mod_p_b calls.
+  // Modulus context: the current prime, p^-1 mod 2^64 and 2^128 mod p for the
+  // Montgomery products, and floor(b*2^64/p) for the fixed multiplier b of
+  // the current run of mul_mod_p_b calls.
   uint64_t globalp = 0;
-  double fpinv = 0.0;
-  double bdivp = 0.0;
+  uint64_t pinv = 0;
+  uint64_t r2 = 0;
+  uint64_t bdivp = 0;
 
   // Residue hash table (open addressing, linear probing). hashmask + 1 slots,
   // a power of two sized at start-up from nhigh; a tag of 0 marks an empty slot.
@@ -34,6 +36,11 @@ struct prime_state {
   // Slots filled since the last clearing, so that clearing touches only them.
   std::vector<uint32_t> ahashused;
   uint32_t nhashused = 0;
+  // One bit per value of the low key bits (hashfiltermask + 1 of them, eight
+  // per slot), set when a key with those bits is stored: a clear bit means
+  // the key is absent.
+  std::vector<uint64_t> ahashfilter;
+  uint32_t hashfiltermask = 0;
 
   // (-k)^-1 mod p for each k that survived the per-prime test.
   uint64_t amkinv[kNumK] = {};

@@ -1,12 +1,15 @@
-// Modular products and powers against unsigned __int128 arithmetic: special
-// operands first (0, 1, p - 1, primes just below 2^50), then seeded random
-// operands for primes across the whole supported range.
+// Modular products and powers against unsigned __int128 arithmetic and
+// against the earlier x87 formulation (x87_reference.h): the modulus context,
+// special operands (0, 1, p - 1, primes just below 2^50 and the smallest p),
+// then seeded random operands for primes across the whole supported range,
+// covering every operand range the contracts in modmul.h allow.
 #include <gtest/gtest.h>
 
 #include <random>
 #include <vector>
 
 #include "arith/modmul.h"
+#include "x87_reference.h"
 
 namespace {
 
@@ -69,17 +72,42 @@ std::vector<uint64_t> test_primes() {
   return out;
 }
 
+// The per-prime constants: p^-1 mod 2^64, 2^128 mod p, floor(b*2^64/p).
+TEST(ModMul, ModulusContext) {
+  for (uint64_t p : test_primes()) {
+    set_modulus(p);
+    ASSERT_EQ(ps.globalp, p);
+    ASSERT_EQ(ps.pinv * p, 1u) << p;
+    ASSERT_EQ(ps.r2, static_cast<uint64_t>((static_cast<u128>(ref_mul(1ULL << 32, 1ULL << 32, p)) << 64) % p)) << p;
+    const uint64_t multipliers[] = {0, 1, 2, p / 2, p - 2, p - 1};
+    for (uint64_t b : multipliers) {
+      set_bdivp(b);
+      ASSERT_EQ(ps.bdivp, static_cast<uint64_t>((static_cast<u128>(b) << 64) / p)) << p << " " << b;
+    }
+  }
+}
+
 TEST(ModMul, SpecialOperandsAgainstInt128) {
   for (uint64_t p : test_primes()) {
     set_modulus(p);
+    x87ref::context x87 = x87ref::make_context(p);
     const uint64_t specials[] = {0, 1, 2, p - 1, p - 2, p / 2, (p + 1) / 2, (1ULL << 25) % p};
     for (uint64_t a : specials) {
       for (uint64_t b : specials) {
         ASSERT_EQ(mul_mod_p(a, b, p), ref_mul(a, b, p)) << p << " " << a << " " << b;
+        ASSERT_EQ(mul_mod_p(a, b, p), x87ref::mul_mod_p(x87, a, b)) << p << " " << a << " " << b;
         set_bdivp(b);
+        x87ref::set_bdivp(x87, b);
         ASSERT_EQ(mul_mod_p_b(a, b, p), ref_mul(a, b, p)) << p << " " << a << " " << b;
+        ASSERT_EQ(mul_mod_p_b(a, b, p), x87ref::mul_mod_p_b(x87, a, b)) << p << " " << a << " " << b;
       }
       ASSERT_EQ(square_mod_p(a, p), ref_mul(a, a, p)) << p << " " << a;
+      ASSERT_EQ(square_mod_p(a, p), x87ref::square_mod_p(x87, a)) << p << " " << a;
+      const uint64_t exponents[] = {1, 2, 3, 63, 64, p - 2, p - 1, ~0ULL};
+      for (uint64_t e : exponents) {
+        ASSERT_EQ(powmod(a, e, p), ref_pow(a, e, p)) << p << " " << a << " " << e;
+        ASSERT_EQ(powmod(a, e, p), x87ref::powmod(x87, a, e)) << p << " " << a << " " << e;
+      }
     }
     EXPECT_EQ(mul_mod_p(p - 1, p - 1, p), 1u);
     EXPECT_EQ(square_mod_p(p - 1, p), 1u);
@@ -90,14 +118,57 @@ TEST(ModMul, RandomOperandsAgainstInt128) {
   std::mt19937_64 rng(2026);
   for (uint64_t p : test_primes()) {
     set_modulus(p);
+    x87ref::context x87 = x87ref::make_context(p);
     for (int i = 0; i < 20000; ++i) {
       const uint64_t a = rng() % p, b = rng() % p;
       const uint64_t r = mul_mod_p(a, b, p);
       ASSERT_LT(r, p);
       ASSERT_EQ(r, ref_mul(a, b, p)) << p << " " << a << " " << b;
+      ASSERT_EQ(r, x87ref::mul_mod_p(x87, a, b)) << p << " " << a << " " << b;
       ASSERT_EQ(square_mod_p(a, p), ref_mul(a, a, p)) << p << " " << a;
       set_bdivp(b);
+      x87ref::set_bdivp(x87, b);
       ASSERT_EQ(mul_mod_p_b(a, b, p), ref_mul(a, b, p)) << p << " " << a << " " << b;
+      ASSERT_EQ(mul_mod_p_b(a, b, p), x87ref::mul_mod_p_b(x87, a, b)) << p << " " << a << " " << b;
+    }
+  }
+}
+
+// A walk by a fixed multiplier, as in the table builds: 2000 steps against
+// __int128, with the multiplier's quotient set once.
+TEST(ModMul, FixedMultiplierChain) {
+  std::mt19937_64 rng(31);
+  for (uint64_t p : test_primes()) {
+    set_modulus(p);
+    const uint64_t g = rng() % p;
+    set_bdivp(g);
+    uint64_t v = 1, w = 1;
+    for (int i = 0; i < 2000; ++i) {
+      v = mul_mod_p_b(v, g, p);
+      w = ref_mul(w, g, p);
+      ASSERT_EQ(v, w) << p << " " << g << " step " << i;
+    }
+  }
+}
+
+// The whole contract of mul_mod_p: a, b < 2^63 with a*b/p < 2^50, both
+// operands of any size (including above p).
+TEST(ModMul, GeneralProductWholeRange) {
+  std::mt19937_64 rng(77);
+  for (uint64_t p : test_primes()) {
+    set_modulus(p);
+    x87ref::context x87 = x87ref::make_context(p);
+    const u128 limit = static_cast<u128>(p) << 50;  // a*b < limit
+    for (int i = 0; i < 5000; ++i) {
+      const int bits = static_cast<int>(rng() % 63) + 1;
+      const uint64_t a = (rng() >> (64 - bits)) | (1ULL << (bits - 1));
+      u128 bmax = (limit - 1) / a;
+      if (bmax > (1ULL << 63) - 1) bmax = (1ULL << 63) - 1;
+      // Half of the b at the top of their range, where the quotient is largest.
+      const uint64_t bm = static_cast<uint64_t>(bmax);
+      const uint64_t b = (i & 1) ? bm - rng() % (bm / 1024 + 1) : rng() % (bm + 1);
+      ASSERT_EQ(mul_mod_p(a, b, p), ref_mul(a, b, p)) << p << " " << a << " " << b;
+      ASSERT_EQ(mul_mod_p(a, b, p), x87ref::mul_mod_p(x87, a, b)) << p << " " << a << " " << b;
     }
   }
 }
@@ -108,10 +179,12 @@ TEST(ModMul, FirstOperandAboveP) {
   std::mt19937_64 rng(7);
   for (uint64_t p : test_primes()) {
     set_modulus(p);
+    x87ref::context x87 = x87ref::make_context(p);
     for (int i = 0; i < 2000; ++i) {
       const uint64_t a = rng() % (1ULL << 40);
       const uint64_t b = 1ULL << (rng() % 24);
       ASSERT_EQ(mul_mod_p(a, b, p), ref_mul(a, b, p)) << p << " " << a << " " << b;
+      ASSERT_EQ(mul_mod_p(a, b, p), x87ref::mul_mod_p(x87, a, b)) << p << " " << a << " " << b;
     }
     // The largest standard product: 22699*2^23 times 2^23.
     ASSERT_EQ(mul_mod_p(22699ULL << 23, 1ULL << 23, p), ref_mul(22699ULL << 23, 1ULL << 23, p));
@@ -138,6 +211,34 @@ TEST(ModMul, Powers) {
     }
     // Exponents with high bits of a full 64-bit word for powmod.
     ASSERT_EQ(powmod(3, ~0ULL, p), ref_pow(3, ~0ULL, p));
+  }
+}
+
+// Every bit length of the exponent (the leading window of pow2mod takes up to
+// six bits), full 64-bit exponents, and agreement with the x87 powers.
+TEST(ModMul, PowersAllExponentLengths) {
+  std::mt19937_64 rng(5);
+  for (uint64_t p : test_primes()) {
+    set_modulus(p);
+    x87ref::context x87 = x87ref::make_context(p);
+    for (int len = 1; len <= 64; ++len) {
+      const uint64_t top = 1ULL << (len - 1);
+      for (uint64_t e : {top, top | (top - 1), top | (rng() & (top - 1))}) {
+        const uint64_t b = rng() % p;
+        ASSERT_EQ(pow2mod(e, p), ref_pow(2, e, p)) << p << " " << e;
+        ASSERT_EQ(powmod(b, e, p), ref_pow(b, e, p)) << p << " " << b << " " << e;
+        ASSERT_EQ(powmod(b, e, p), x87ref::powmod(x87, b, e)) << p << " " << b << " " << e;
+        if (e < kPLimit) {
+          ASSERT_EQ(pow2mod(e, p), x87ref::pow2mod(x87, e)) << p << " " << e;
+        }
+      }
+    }
+    for (int i = 0; i < 100; ++i) {
+      const uint64_t e = rng();
+      const uint64_t b = rng() % p;
+      ASSERT_EQ(pow2mod(e, p), ref_pow(2, e, p)) << p << " " << e;
+      ASSERT_EQ(powmod(b, e, p), ref_pow(b, e, p)) << p << " " << b << " " << e;
+    }
   }
 }
 
