@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <vector>
 
 #include "arith/numtheory.h"
 #include "db/settings.h"
@@ -262,6 +263,9 @@ void analyse_slot(int j) {
     if (verbose >= 2) std::cout << "\n";
     return;
   }
+  // The 49 passes below walk a flat copy: iterating the tree itself costs
+  // more than the remainders.
+  const std::vector<uint32_t> ns(s.begin(), s.end());
   double best = 0.0;
   uint32_t chosen = 1;
   for (uint32_t m = 1; m <= kMaxMultiplier; ++m) {
@@ -269,7 +273,7 @@ void analyse_slot(int j) {
     if (a > kMaxN) break;  // akmod must stay a 32-bit value
     bool seen[kMaxMultiplier] = {};
     uint32_t d = 0;
-    for (uint32_t n : s) {
+    for (uint32_t n : ns) {
       const uint32_t t = static_cast<uint32_t>(n % a) / power;
       if (!seen[t]) {
         seen[t] = true;
@@ -293,7 +297,7 @@ void analyse_slot(int j) {
 
   akmod[j] = power * chosen;
   bool seen[kMaxMultiplier] = {};
-  for (uint32_t n : s) {
+  for (uint32_t n : ns) {
     const uint32_t r = n % akmod[j];
     const uint32_t t = r / power;
     if (!seen[t]) {
