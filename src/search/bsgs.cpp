@@ -7,53 +7,83 @@
 // those k), the least multiple of m above 15840 otherwise (one table per
 // distinct stride). Each walk step is one lookup and one product by a fixed
 // multiplier with a precomputed quotient.
+//
+// Hits are reported per k in index order, per residue in listed order, per
+// walk position, and per table match in order of j. The walks of up to four
+// residues sharing a modulus run side by side without reporting; a group
+// in which some walk meets the table is walked again one residue at a time.
 #include "search/bsgs.h"
 
 #include "arith/modmul.h"
 #include "db/candidates.h"
 #include "search/hash.h"
 #include "search/report.h"
+#include "search/walk.h"
 
 namespace {
 
-// Fills the hash table with 2^(S*j), tag j + 1, for j = 0 .. floor(nhigh/S).
-void build_giant_steps(uint64_t stride, uint64_t p) {
-  clear_hash();
-  const uint64_t g = pow2mod(stride, p);
-  set_bdivp(g);
-  uint64_t v = 1;
-  uint32_t tag = 1;
-  uint64_t acc = 0;
+// Walks one residue r of k index i from y = (-k)^-1 * 2^-r, reporting every
+// hit. ps.bdivp must be set for d = 2^-m.
+void walk_reporting(int i, uint32_t r, uint64_t y, uint32_t m, uint64_t stride, uint64_t d,
+                    uint64_t p) {
+  uint64_t sum = 0;
   do {
-    store_hash(make_hash_entry(v), tag);
-    ++tag;
-    v = mul_mod_p_b(v, g, p);
-    acc += stride;
-  } while (acc <= nhigh);
+    uint32_t e = lookup_hash(make_hash_entry(y), 0);
+    uint32_t s = 1;
+    while (e != 0) {
+      const uint64_t n = (e - 1) * stride + sum + r;
+      if (n <= UINT32_MAX) report_factor(p, i, static_cast<uint32_t>(n));
+      e = lookup_hash(make_hash_entry(y), s);
+      ++s;
+    }
+    y = mul_mod_p_b(y, d, p);
+    sum += m;
+  } while (sum < stride);
 }
 
-// Walks every listed residue class of k index i against the current table.
-void walk_classes(int i, uint64_t stride, uint64_t p, uint64_t half) {
-  const uint32_t m = akmod[i];
-  const uint64_t d = powmod(half, m, p);  // 2^-m
-  set_bdivp(d);
-  for (uint32_t j = 0; j < aknres[i]; ++j) {
-    const uint32_t r = akares[i][j];
-    uint64_t y = mul_mod_p(ps.amkinv[i], powmod(half, r, p), p);
-    uint64_t sum = 0;
-    do {
-      uint32_t e = lookup_hash(make_hash_entry(y), 0);
-      uint32_t s = 1;
-      while (e != 0) {
-        const uint64_t n = (e - 1) * stride + sum + r;
-        if (n <= UINT32_MAX) report_factor(p, i, static_cast<uint32_t>(n));
-        e = lookup_hash(make_hash_entry(y), s);
-        ++s;
+// Walks of one table: (k index, residue) in reporting order, grouped into
+// runs of at most kWalkLanes with one modulus.
+struct walk_group {
+  int n = 0;
+  uint32_t m = 0;
+  int k[kWalkLanes];
+  uint32_t r[kWalkLanes];
+  uint64_t y[kWalkLanes];
+};
+
+void run_group(const walk_group& g, uint64_t stride, uint64_t d, uint64_t p) {
+  if (!walks_meet_table(g.y, g.n, stride / g.m, d, p)) return;
+  for (int l = 0; l < g.n; ++l) walk_reporting(g.k[l], g.r[l], g.y[l], g.m, stride, d, p);
+}
+
+// Walks every listed residue class of the k of mask whose stride is this
+// one, against the current table.
+void walk_stride(uint32_t mask, uint64_t stride, uint64_t p, uint64_t half) {
+  walk_group g;
+  uint64_t d = 0;  // 2^-g.m
+  for (int i = 0; i < kNumK; ++i) {
+    if (!((mask >> i) & 1) || bsgs_stride(akmod[i]) != stride) continue;
+    const uint32_t m = akmod[i];
+    if (m != g.m) {
+      if (g.n != 0) run_group(g, stride, d, p);
+      g.n = 0;
+      g.m = m;
+      d = powmod(half, m, p);
+      set_bdivp(d);
+    }
+    for (uint32_t j = 0; j < aknres[i]; ++j) {
+      if (g.n == kWalkLanes) {
+        run_group(g, stride, d, p);
+        g.n = 0;
       }
-      y = mul_mod_p_b(y, d, p);
-      sum += m;
-    } while (sum < stride);
+      const uint32_t r = akares[i][j];
+      g.k[g.n] = i;
+      g.r[g.n] = r;
+      g.y[g.n] = mul_mod_p(ps.amkinv[i], powmod(half, r, p), p);
+      ++g.n;
+    }
   }
+  if (g.n != 0) run_group(g, stride, d, p);
 }
 
 }  // namespace
@@ -80,12 +110,11 @@ void check_factors(uint64_t p, uint32_t mask) {
       while (!((left >> first) & 1)) ++first;
       stride = bsgs_stride(akmod[first]);
     }
-    build_giant_steps(stride, p);
+    // 2^(S*j), tag j + 1, for j = 0 .. floor(nhigh/S).
+    store_power_table(pow2mod(stride, p), static_cast<uint32_t>(nhigh / stride + 1), p);
+    walk_stride(left, stride, p, half);
     for (int i = 0; i < kNumK; ++i) {
-      if (((left >> i) & 1) && bsgs_stride(akmod[i]) == stride) {
-        walk_classes(i, stride, p, half);
-        left &= ~(1u << i);
-      }
+      if (((left >> i) & 1) && bsgs_stride(akmod[i]) == stride) left &= ~(1u << i);
     }
   }
 }

@@ -2,12 +2,15 @@
 // residues modulo p; the start slot is the low bits of the residue itself (no
 // further hashing, residues are evenly spread), collisions probe linearly and
 // wrap. Each store also records its slot, so that emptying the table between
-// primes costs as much as filling it, however large the table was sized.
+// primes costs as much as filling it, however large the table was sized, and
+// sets the filter bit of its low key bits.
 #include "search/hash.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+
+#include "arith/modmul.h"
 
 namespace {
 
@@ -16,6 +19,9 @@ constexpr uint64_t kMinStride = 15840;
 // Most entries of one Pohlig-Hellman giant-step table (one factor below 2^24).
 constexpr uint64_t kMaxSubgroupTable = 4097;
 constexpr uint64_t kMinSlots = 8192;
+// Filter bits per slot: with a table at most half full, about 1 in 16 of the
+// absent keys finds its bit set.
+constexpr uint64_t kFilterBitsPerSlot = 8;
 
 // Largest number of entries any search of a run with this nhigh stores.
 uint64_t largest_table(uint32_t nhigh) {
@@ -31,6 +37,39 @@ uint64_t largest_table(uint32_t nhigh) {
   return most;
 }
 
+// The table's arrays and fill count in locals, so that a run of stores keeps
+// them in registers.
+struct table_view {
+  hash_entry_t* keys;
+  uint32_t* tags;
+  uint32_t* used;
+  uint64_t* filter;
+  uint32_t mask;
+  uint32_t filtermask;
+  uint32_t n;
+
+  table_view()
+      : keys(ps.ahash.data()),
+        tags(ps.ahashexp.data()),
+        used(ps.ahashused.data()),
+        filter(ps.ahashfilter.data()),
+        mask(ps.hashmask),
+        filtermask(ps.hashfiltermask),
+        n(ps.nhashused) {}
+
+  // The caller has checked that an empty slot is left.
+  void put(uint64_t v, uint32_t tag) {
+    const hash_entry_t key = make_hash_entry(v);
+    uint32_t slot = key.lo & mask;
+    while (tags[slot] != 0) slot = (slot + 1) & mask;
+    keys[slot] = key;
+    tags[slot] = tag;
+    used[n++] = slot;
+    const uint32_t bit = key.lo & filtermask;
+    filter[bit >> 6] |= uint64_t{1} << (bit & 63);
+  }
+};
+
 }  // namespace
 
 void hash_init(uint32_t nhigh) {
@@ -43,30 +82,76 @@ void hash_init(uint32_t nhigh) {
   ps.ahashused.assign(slots - 1, 0);
   ps.nhashused = 0;
   ps.hashmask = static_cast<uint32_t>(slots - 1);
+  ps.ahashfilter.assign(slots * kFilterBitsPerSlot / 64, 0);
+  ps.hashfiltermask = static_cast<uint32_t>(slots * kFilterBitsPerSlot - 1);
 }
 
 void clear_hash() {
   uint32_t* const tags = ps.ahashexp.data();
+  const hash_entry_t* const keys = ps.ahash.data();
+  uint64_t* const filter = ps.ahashfilter.data();
   const uint32_t* const used = ps.ahashused.data();
-  for (uint32_t j = 0; j < ps.nhashused; ++j) tags[used[j]] = 0;
+  const uint32_t filtermask = ps.hashfiltermask;
+  const uint32_t n = ps.nhashused;
+  for (uint32_t j = 0; j < n; ++j) {
+    const uint32_t slot = used[j];
+    tags[slot] = 0;
+    filter[(keys[slot].lo & filtermask) >> 6] = 0;
+  }
   ps.nhashused = 0;
 }
 
-void store_hash(const hash_entry_t& key, uint32_t tag) {
-  if (ps.nhashused >= ps.hashmask) {
-    std::fprintf(stderr, "Internal error: residue hash table full (%u slots)\n", ps.hashmask + 1);
-    std::exit(1);
-  }
-  const uint32_t mask = ps.hashmask;
-  uint32_t* const tags = ps.ahashexp.data();
-  uint32_t slot = key.lo & mask;
-  while (tags[slot] != 0) slot = (slot + 1) & mask;
-  ps.ahash[slot] = key;
-  tags[slot] = tag;
-  ps.ahashused[ps.nhashused++] = slot;
+void hash_full() {
+  std::fprintf(stderr, "Internal error: residue hash table full (%u slots)\n", ps.hashmask + 1);
+  std::exit(1);
 }
 
-uint32_t lookup_hash(const hash_entry_t& key, uint32_t skip) {
+void store_hash(const hash_entry_t& key, uint32_t tag) {
+  if (ps.nhashused >= ps.hashmask) hash_full();
+  table_view t;
+  t.put(static_cast<uint64_t>(key.hi) << 32 | key.lo, tag);
+  ps.nhashused = t.n;
+}
+
+void store_power_table(uint64_t g, uint32_t count, uint64_t p) {
+  clear_hash();
+  if (count > ps.hashmask) hash_full();
+  table_view t;
+  set_bdivp(g);
+  uint32_t j = 0;
+  if (count >= 16) {
+    // Four chains v_c = g^(j + c), each stepped by g^4: four independent
+    // products per round instead of one chain of dependent ones.
+    uint64_t v0 = 1, v1 = g;
+    uint64_t v2 = mul_mod_p_b(g, g, p);
+    uint64_t v3 = mul_mod_p_b(v2, g, p);
+    const uint64_t g4 = mul_mod_p_b(v3, g, p);
+    set_bdivp(g4);
+    for (; j + 4 <= count; j += 4) {
+      t.put(v0, j + 1);
+      t.put(v1, j + 2);
+      t.put(v2, j + 3);
+      t.put(v3, j + 4);
+      v0 = mul_mod_p_b(v0, g4, p);
+      v1 = mul_mod_p_b(v1, g4, p);
+      v2 = mul_mod_p_b(v2, g4, p);
+      v3 = mul_mod_p_b(v3, g4, p);
+    }
+    if (j < count) t.put(v0, ++j);
+    if (j < count) t.put(v1, ++j);
+    if (j < count) t.put(v2, ++j);
+  } else {
+    uint64_t v = 1;
+    for (;;) {
+      t.put(v, ++j);
+      if (j == count) break;
+      v = mul_mod_p_b(v, g, p);
+    }
+  }
+  ps.nhashused = t.n;
+}
+
+uint32_t lookup_hash_slow(const hash_entry_t& key, uint32_t skip) {
   const uint32_t mask = ps.hashmask;
   const uint32_t* const tags = ps.ahashexp.data();
   const hash_entry_t* const keys = ps.ahash.data();

@@ -2,6 +2,12 @@
 // open addressing with linear probing, start slot = low bits of the residue.
 // Entries are never deleted; the table is emptied as a whole. A lookup of a
 // key returns the tags of equal keys in the order they were stored.
+//
+// Beside the slots, a bit filter (ps.ahashfilter, eight bits per slot)
+// records which values of the low key bits have been stored. Nearly every
+// lookup of the searches is of an absent key; the filter answers those from
+// one bit that stays in the first-level cache, with a branch that is almost
+// never taken, instead of a probe of the (much larger) slot arrays.
 #pragma once
 #include <cstdint>
 
@@ -19,10 +25,35 @@ void hash_init(uint32_t nhigh);
 // last clearing, not one per slot.
 void clear_hash();
 
+// Ends the program: a store found no empty slot to leave (an internal error,
+// ruled out by the sizing of hash_init).
+[[noreturn]] void hash_full();
+
 // Stores key with tag (tag != 0) in the first empty slot of its probe path.
 // A store that would leave no empty slot is an internal error (message on
 // standard error, exit status 1): the sizing of hash_init rules it out.
 void store_hash(const hash_entry_t& key, uint32_t tag);
 
+// Empties the table, then stores g^j with tag j + 1 for j = 0 .. count - 1
+// (count >= 1, g < p, modulus context set for p): the giant-step table of
+// all three searches. The powers come from interleaved product chains; the
+// stores keep the order of j, so equal keys come back in the order of j.
+// Leaves ps.bdivp changed.
+void store_power_table(uint64_t g, uint32_t count, uint64_t p);
+
 // The tag of the (skip+1)-th entry equal to key in probe order, or 0.
-uint32_t lookup_hash(const hash_entry_t& key, uint32_t skip);
+uint32_t lookup_hash_slow(const hash_entry_t& key, uint32_t skip);
+
+inline uint32_t lookup_hash(const hash_entry_t& key, uint32_t skip) {
+  const uint32_t bit = key.lo & ps.hashfiltermask;
+  if (((ps.ahashfilter[bit >> 6] >> (bit & 63)) & 1) == 0) return 0;
+  return lookup_hash_slow(key, skip);
+}
+
+// Whether some entry may equal v: false means lookup_hash(v, 0) is 0. The
+// walks test every step with this alone and go back over a stretch of steps
+// with lookup_hash when it says yes.
+inline bool hash_may_hold(uint64_t v) {
+  const uint32_t bit = static_cast<uint32_t>(v) & ps.hashfiltermask;
+  return ((ps.ahashfilter[bit >> 6] >> (bit & 63)) & 1) != 0;
+}
