@@ -8,6 +8,16 @@
 // holds the full remaining power of q. The factors left in B are grouped
 // into the short moduli ps.ao2bfactors for the subgroup searches.
 //
+// Whether a copy of q can go depends only on q: the order of 2 always
+// divides B, so 2^(B/q) = 1 exactly when the order has fewer copies of q than
+// B still has. Hence each known prime q with q^e exactly dividing p - 1 loses
+// e - j copies, where q^j is the q-part of the order: the least j with
+// x^(q^j) = 1 for x = 2^((p-1)/q^e). The x of all the known primes come from
+// one power of 2 and a product tree: with the known part Q of p - 1 split
+// into halves, y^(product of one half) serves every prime of the other half,
+// so the total work is about log2(Q) squarings per tree level instead of a
+// full power of 2 per tested copy.
+//
 // Divisibility tests and the exact divisions use the inverse of the odd prime
 // q modulo 2^64 instead of a division: for n*q < 2^64, q divides n exactly
 // when m = n * q^-1 (mod 2^64) is at most n, and then m = n / q.
@@ -60,23 +70,55 @@ struct factor_entry {
   uint64_t runpow;
 };
 
+// One distinct known prime of p - 1: its copies are f[start .. start + e).
+struct prime_run {
+  uint32_t q;
+  uint32_t start;
+  uint32_t e;
+  uint64_t pw;  // q^e
+};
+
+// x[i] = y^(Q / pw[i]) for i < m, Q the product of pw[0 .. m), y < p, m >= 1.
+// Each half of the primes gets y raised to the product of the other half;
+// the two powers are independent chains.
+void power_tree(uint64_t y, const prime_run* r, uint64_t* x, uint32_t m, uint64_t p) {
+  if (m == 1) {
+    x[0] = y;
+    return;
+  }
+  const uint32_t h = m / 2;
+  uint64_t left = 1, right = 1;
+  for (uint32_t i = 0; i < h; ++i) left *= r[i].pw;
+  for (uint32_t i = h; i < m; ++i) right *= r[i].pw;
+  power_tree(powmod(y, right, p), r, x, h, p);
+  power_tree(powmod(y, left, p), r + h, x + h, m - h, p);
+}
+
 }  // namespace
 
 uint64_t order_2_bound(uint64_t p) {
   factor_entry f[kMaxFactors];
-  uint32_t nf = 0;
+  prime_run runs[kMaxFactors];
+  uint32_t nf = 0, nr = 0;
 
   // 1. Powers of 2: p - 1 = 2^v * n with n odd.
   const int v = __builtin_ctzll(p - 1);
   for (int i = 0; i < v; ++i) f[nf++] = factor_entry{2, 0, 0};
+  runs[nr++] = prime_run{2, 0, static_cast<uint32_t>(v), 1ULL << v};
   uint64_t n = (p - 1) >> v;
 
   // 2. The odd primes 3 to 71 (n < 2^50, so n*q < 2^64).
   for (const odd_prime& t : kTrialPrimes) {
-    for (uint64_t m = n * t.inv; m <= n; m = n * t.inv) {
+    uint64_t m = n * t.inv;
+    if (m > n) continue;
+    prime_run r{t.q, nf, 0, 1};
+    for (; m <= n; m = n * t.inv) {
       f[nf++] = factor_entry{t.q, t.inv, 0};
+      ++r.e;
+      r.pw *= t.q;
       n = m;
     }
+    runs[nr++] = r;
   }
 
   // 3. The primes >= 73 the sieve recorded for p, each known to divide n;
@@ -86,28 +128,42 @@ uint64_t order_2_bound(uint64_t p) {
     const uint64_t inv = inverse_mod_2_64(q);
     assert(n % q == 0);
     n *= inv;
+    prime_run r{q, nf, 1, q};
     f[nf++] = factor_entry{q, inv, 0};
     for (uint64_t m = n * inv; m <= n && nf < kMaxFactors; m = n * inv) {
       f[nf++] = factor_entry{q, inv, 0};
+      ++r.e;
+      r.pw *= q;
       n = m;
     }
+    runs[nr++] = r;
   }
 
-  // 4. Reduction towards the order of 2.
-  uint64_t B = p - 1;
-  for (uint32_t i = 0; i < nf;) {
-    const uint32_t q = f[i].q;
-    const uint64_t quotient = q == 2 ? B >> 1 : B * f[i].inv;
-    if (pow2mod(quotient, p) == 1) {
-      B = quotient;
-      f[i].q = 0;
-      ++i;
-      continue;
+  // 4. Reduction towards the order of 2: x[i] = 2^((p-1)/q^e) for each known
+  // prime, from y = 2^n (n the unknown cofactor) and the product tree.
+  uint64_t x[kMaxFactors];
+  power_tree(pow2mod(n, p), runs, x, nr, p);
+  uint64_t B = n;
+  for (uint32_t i = 0; i < nr; ++i) {
+    const prime_run& r = runs[i];
+    // j = number of copies of q the order holds; x^(q^e) = 2^(p-1) = 1, so
+    // after e - 1 failed raisings it is e.
+    uint32_t j = 0;
+    for (uint64_t z = x[i]; z != 1; ++j) {
+      if (j + 1 == r.e) {
+        j = r.e;
+        break;
+      }
+      z = r.q == 2 ? square_mod_p(z, p) : powmod(z, r.q, p);
     }
-    uint64_t power = 1;
-    const uint32_t start = i;
-    for (; i < nf && f[i].q == q; ++i) power *= q;
-    f[start].runpow = power;
+    const uint32_t removed = r.e - j;
+    for (uint32_t c = 0; c < removed; ++c) f[r.start + c].q = 0;
+    if (j > 0) {
+      uint64_t power = 1;
+      for (uint32_t c = 0; c < j; ++c) power *= r.q;
+      f[r.start + removed].runpow = power;
+      B *= power;
+    }
   }
 
   // 5. Grouping into moduli of at most 29999, except that a modulus may grow

@@ -34,72 +34,302 @@ uint64_t stat_testedp = 0;
 uint64_t stat_whackedk = 0;
 uint64_t stat_whackedp = 0;
 
-void initialize() {
-  standard_kpowers = false;
-  for (int i = 0; i < kNumK; ++i) {
-    if (ak[i] != std_ak[i] || akequiv[i] != std_akequiv[i] || akpower[i] != std_akpower[i]) return;
+namespace {
+
+using u128 = unsigned __int128;
+
+// The class moduli as products of prime powers, fixed by initialize(), so
+// that gcd(M, x) for the per-prime x = p - 1 and x = B comes from the
+// valuations of x at these few primes: multiplications by inverses modulo
+// 2^64 instead of divisions.
+constexpr int kMaxClassPrimes = 9 * kNumK;  // a 32-bit modulus has at most 9 primes
+constexpr int kMaxExp = 32;                 // a 32-bit modulus has at most 2^31
+
+struct class_prime {
+  uint32_t q;
+  uint32_t cap;                // the largest exponent of q in any slot's modulus
+  uint64_t inv;                // q^-1 mod 2^64 (odd q)
+  uint64_t lim;                // (2^64 - 1) / q: q | x exactly when x * inv <= lim
+  uint64_t pw[kMaxExp + 1];    // q^i for i <= cap
+  uint64_t ipw[kMaxExp + 1];   // (q^i)^-1 mod 2^64 for odd q
+};
+class_prime cprimes[kMaxClassPrimes];
+int ncprimes = 0;
+uint8_t slot_exp[kNumK][kMaxClassPrimes];  // exponent of each class prime in slot i's M
+uint64_t slot_a[kNumK];                      // slot i's class residue a (0 without class)
+
+// The Jacobi symbol of -k*2^a by reciprocity, for the standard classes:
+// (-m/p) = (-1/p) (2/p)^s (m'/p) with m = -alegk = 2^s m', and for odd m' > 1
+// (m'/p) = (p mod m' / m'), negated when p = m' = 3 (mod 4).
+struct jacobi_k {
+  uint32_t s;
+  uint32_t m;       // m', odd
+  uint64_t recip;   // floor(2^64 / m') + 1, for p mod m' without a division
+};
+jacobi_k jk[kNumK];
+
+constexpr uint64_t inverse_mod_2_64(uint64_t q) {
+  uint64_t x = q;
+  for (int i = 0; i < 5; ++i) x *= 2 - q * x;
+  return x;
+}
+
+// min(cap, v_q(x)) for x != 0.
+inline uint32_t valuation(const class_prime& c, uint64_t x) {
+  if (c.q == 2) {
+    const uint32_t v = static_cast<uint32_t>(__builtin_ctzll(x));
+    return v < c.cap ? v : c.cap;
   }
-  standard_kpowers = true;
-  for (int i = 0; i < kNumK; ++i) {
-    const uint64_t k = static_cast<uint64_t>(ak[i]);
-    const uint32_t a = akequiv[i];
-    if (a <= 23) {
-      ak2powa[i] = u64_pair{k << a, 0};
-    } else {
-      ak2powa[i] = u64_pair{k << 23, 1ULL << (a - 23)};
+  uint32_t v = 0;
+  for (uint64_t y = x * c.inv; v < c.cap && y <= c.lim; y *= c.inv) ++v;
+  return v;
+}
+
+// (a/n) as 0 for +1 and 1 for -1; n odd, 0 < a < n, gcd(a, n) = 1. Binary
+// algorithm: shifts, subtractions and swaps only.
+inline uint32_t jacobi_bit(uint32_t a, uint32_t n) {
+  uint32_t t = 0;
+  for (;;) {
+    const uint32_t z = static_cast<uint32_t>(__builtin_ctz(a));
+    a >>= z;
+    t ^= z & ((n >> 1) ^ (n >> 2));  // (2/n) = -1 for n = 3, 5 (mod 8)
+    if (a == 1) return t & 1;
+    if (a < n) {  // reciprocity: negated when both are 3 (mod 4)
+      t ^= (a & n) >> 1;
+      const uint32_t x = a;
+      a = n;
+      n = x;
     }
+    a -= n;
   }
 }
 
-namespace {
+// Whether -k*2^a of standard slot i is a square modulo p, p prime.
+inline bool jacobi_is_one(int i, uint64_t p) {
+  const jacobi_k& j = jk[i];
+  uint32_t t = static_cast<uint32_t>((p >> 1) & 1);                   // (-1/p)
+  t ^= j.s & static_cast<uint32_t>((p >> 1) ^ (p >> 2));              // (2/p)^s
+  if (j.m > 1) {
+    const uint64_t q = static_cast<uint64_t>((static_cast<u128>(p) * j.recip) >> 64);
+    int64_t r = static_cast<int64_t>(p - q * j.m);  // q is floor(p/m') or one more
+    if (r < 0) r += j.m;
+    t ^= static_cast<uint32_t>((p >> 1) & (j.m >> 1));               // p, m' = 3 (mod 4)
+    t ^= jacobi_bit(static_cast<uint32_t>(r), j.m);
+  }
+  return (t & 1) == 0;
+}
 
-// Whether k index i can have a solution modulo p, by the tests above; p
-// prime, modulus context set, B the order bound. km = k mod p (not 0).
-bool k_may_divide(int i, uint64_t p, uint64_t B, uint64_t km) {
-  if (standard_kpowers) {
-    const u64_pair& t2 = ak2powa[i];
-    const uint64_t t = t2.second == 0 ? t2.first % p : mul_mod_p(t2.first, t2.second, p);
-    const uint64_t f = p - t;
-    if (gcd(akpower[i], p - 1) == 2) {
-      return jacobi(static_cast<uint64_t>(static_cast<int64_t>(p) + alegk[i]), p) == 1;
-    }
-    return powmod(f, B / gcd(akpower[i], B), p) == 1;
+// Montgomery arithmetic with R = 2^64 for the power tests below, kept local
+// because all of a prime's power tests run in one loop over their operands in
+// Montgomery form. For p < 2^50 a reduction of T < 2^104 gives a value below
+// p + 2^40 < 2^51 congruent to T/R, so the chains never need a final
+// subtraction until the exact conversion at the end.
+struct mont {
+  uint64_t p, pinv;
+  uint64_t mul(uint64_t x, uint64_t y) const {
+    const u128 T = static_cast<u128>(x) * y;
+    const uint64_t m = static_cast<uint64_t>(T) * pinv;
+    const uint64_t mp_hi = static_cast<uint64_t>((static_cast<u128>(m) * p) >> 64);
+    return static_cast<uint64_t>(T >> 64) + p - mp_hi;
   }
-  // A slot without class information (fewer than two candidates, modulus 0)
-  // is tested as if its n could be anything: a = 0, M = 1, so f = -k must
-  // lie in the group generated by 2.
-  uint64_t M = akpower[i];
-  uint64_t a = akequiv[i];
-  if (M == 0) {
-    M = 1;
-    a = 0;
+  // The residue in [0, p) of x / R, x < 2^64.
+  uint64_t out(uint64_t x) const {
+    const uint64_t m = x * pinv;
+    const uint64_t mp_hi = static_cast<uint64_t>((static_cast<u128>(m) * p) >> 64);
+    return mp_hi == 0 ? 0 : p - mp_hi;
   }
-  const uint64_t f = p - mul_mod_p(km, pow2mod(a, p), p);
-  return powmod(f, B / gcd(M, B), p) == 1;
+};
+
+// Notes q^e (q prime) as a factor of slot i's modulus.
+void add_class_prime(int i, uint64_t q, uint32_t e) {
+  int j = 0;
+  while (j < ncprimes && cprimes[j].q != q) ++j;
+  if (j == ncprimes) {
+    class_prime& c = cprimes[ncprimes++];
+    c.q = static_cast<uint32_t>(q);
+    c.cap = 0;
+    c.inv = inverse_mod_2_64(q | 1);
+    c.lim = ~0ULL / q;
+  }
+  slot_exp[i][j] = static_cast<uint8_t>(e);
+  if (e > cprimes[j].cap) cprimes[j].cap = e;
 }
 
 }  // namespace
+
+void initialize() {
+  standard_kpowers = true;
+  for (int i = 0; i < kNumK; ++i) {
+    if (ak[i] != std_ak[i] || akequiv[i] != std_akequiv[i] || akpower[i] != std_akpower[i]) {
+      standard_kpowers = false;
+    }
+  }
+  if (standard_kpowers) {
+    for (int i = 0; i < kNumK; ++i) {
+      const uint64_t k = static_cast<uint64_t>(ak[i]);
+      const uint32_t a = akequiv[i];
+      if (a <= 23) {
+        ak2powa[i] = u64_pair{k << a, 0};
+      } else {
+        ak2powa[i] = u64_pair{k << 23, 1ULL << (a - 23)};
+      }
+      const uint32_t m = static_cast<uint32_t>(-alegk[i]);
+      const uint32_t s = static_cast<uint32_t>(__builtin_ctz(m));
+      const uint32_t odd = m >> s;
+      jk[i] = jacobi_k{s, odd, odd > 1 ? ~0ULL / odd + 1 : 0};
+    }
+  }
+
+  // The class moduli factored into primes (a slot without class information
+  // counts as M = 1, a = 0).
+  ncprimes = 0;
+  for (auto& row : slot_exp) for (uint8_t& e : row) e = 0;
+  for (int i = 0; i < kNumK; ++i) {
+    uint64_t M = akpower[i];
+    slot_a[i] = M == 0 ? 0 : akequiv[i];
+    for (uint64_t q = 2; q * q <= M; ++q) {
+      uint32_t e = 0;
+      for (; M % q == 0; M /= q) ++e;
+      if (e > 0) add_class_prime(i, q, e);
+    }
+    if (M > 1) add_class_prime(i, M, 1);
+  }
+  for (int j = 0; j < ncprimes; ++j) {
+    class_prime& c = cprimes[j];
+    c.pw[0] = 1;
+    c.ipw[0] = 1;
+    for (uint32_t e = 1; e <= c.cap; ++e) {
+      c.pw[e] = c.pw[e - 1] * c.q;
+      c.ipw[e] = c.ipw[e - 1] * c.inv;
+    }
+  }
+}
 
 void test_idea(uint64_t p) {
   ++stat_testedp;
   set_modulus(p);
   const uint64_t B = order_2_bound(p);
+
+  // Valuations of p - 1 (for the Jacobi shortcut) and B at the class primes.
+  uint32_t vb[kMaxClassPrimes], vp[kMaxClassPrimes];
+  for (int j = 0; j < ncprimes; ++j) {
+    vb[j] = valuation(cprimes[j], B);
+    if (standard_kpowers) vp[j] = valuation(cprimes[j], p - 1);
+  }
+
+  // Sort the k: p | k (eliminated), Jacobi test, or power test
+  // f^(B / gcd(M, B)) = 1 with f = -k*2^a; gexp holds the exponents of
+  // gcd(M, B), Gexp those of G, the lcm of the power-tested gcds.
   uint32_t mask = 0;
+  int lane[kNumK];
+  uint64_t f[kNumK];
+  uint32_t gexp[kNumK][kMaxClassPrimes];
+  uint32_t Gexp[kMaxClassPrimes] = {};
+  int nl = 0;
+  uint64_t km[kNumK];
   for (int i = 0; i < kNumK; ++i) {
     // k is below 2^31; only an unusual candidate file has a k of p or above.
     const uint64_t k = static_cast<uint64_t>(static_cast<int64_t>(ak[i]));
-    const uint64_t km = k < p ? k : k % p;
+    km[i] = k < p ? k : k % p;
     // p | k leaves k*2^n+1 = 1 for every n.
-    if (km != 0 && k_may_divide(i, p, B, km)) {
-      multinv(p - km, p, ps.amkinv[i]);
-      mask |= 1u << i;
+    if (km[i] == 0) continue;
+    uint64_t t;
+    if (standard_kpowers) {
+      uint64_t g = 1;
+      for (int j = 0; j < ncprimes; ++j) {
+        const uint32_t e = slot_exp[i][j] < vp[j] ? slot_exp[i][j] : vp[j];
+        g *= cprimes[j].pw[e];
+      }
+      if (g == 2) {
+        if (jacobi_is_one(i, p)) mask |= 1u << i;
+        continue;
+      }
+      const u64_pair& t2 = ak2powa[i];
+      t = mul_mod_p(t2.first, t2.second == 0 ? 1 : t2.second, p);
     } else {
-      ++stat_whackedk;
+      // A slot without class information (fewer than two candidates,
+      // modulus 0) is tested as if its n could be anything: a = 0, M = 1, so
+      // f = -k must lie in the group generated by 2.
+      t = mul_mod_p(km[i], pow2mod(slot_a[i], p), p);
+    }
+    f[nl] = p - t;
+    for (int j = 0; j < ncprimes; ++j) {
+      const uint32_t e = slot_exp[i][j] < vb[j] ? slot_exp[i][j] : vb[j];
+      gexp[nl][j] = e;
+      if (e > Gexp[j]) Gexp[j] = e;
+    }
+    lane[nl++] = i;
+  }
+
+  if (nl > 0) {
+    // With E = B / G every test is (f^E)^(G / gcd(M, B)) = 1: one shared
+    // exponent for all the lanes, then a small per-k power.
+    uint64_t E = B;
+    for (int j = 0; j < ncprimes; ++j) {
+      const class_prime& c = cprimes[j];
+      if (c.q == 2) {
+        E >>= Gexp[j];
+      } else {
+        E *= c.ipw[Gexp[j]];  // exact division by q^Gexp
+      }
+    }
+    const mont m{p, inverse_mod_2_64(p)};
+    const uint64_t r2 = pow2mod(128, p);  // R^2 mod p
+    uint64_t base[kNumK], x[kNumK];
+    for (int l = 0; l < nl; ++l) x[l] = base[l] = m.mul(f[l], r2);
+    // Left-to-right binary powering, all lanes per bit.
+    for (int bit = 62 - __builtin_clzll(E); bit >= 0; --bit) {
+      for (int l = 0; l < nl; ++l) x[l] = m.mul(x[l], x[l]);
+      if ((E >> bit) & 1) {
+        for (int l = 0; l < nl; ++l) x[l] = m.mul(x[l], base[l]);
+      }
+    }
+    for (int l = 0; l < nl; ++l) {
+      uint64_t h = 1;
+      for (int j = 0; j < ncprimes; ++j) h *= cprimes[j].pw[Gexp[j] - gexp[l][j]];
+      uint64_t y = x[l];
+      if (h > 1) {
+        // y^h by right-to-left powering; h divides G, G divides B < 2^50.
+        uint64_t b = y;
+        y = 0;
+        bool first = true;
+        for (; h != 0; h >>= 1) {
+          if (h & 1) {
+            y = first ? b : m.mul(y, b);
+            first = false;
+          }
+          if (h > 1) b = m.mul(b, b);
+        }
+      }
+      if (m.out(y) == 1) mask |= 1u << lane[l];
     }
   }
+
+  const uint32_t nsurv = static_cast<uint32_t>(__builtin_popcount(mask));
+  stat_whackedk += kNumK - nsurv;
   if (mask == 0) {
     ++stat_whackedp;
     return;
   }
+  // ps.amkinv[i] = (p - km)^-1 for the survivors, by one inversion of their
+  // product: prefix products forward, then the inverse walked back.
+  int sv[kNumK];
+  uint64_t prefix[kNumK];
+  int ns = 0;
+  uint64_t acc = 1;
+  for (int i = 0; i < kNumK; ++i) {
+    if (!((mask >> i) & 1)) continue;
+    acc = ns == 0 ? p - km[i] : mul_mod_p(acc, p - km[i], p);
+    prefix[ns] = acc;
+    sv[ns++] = i;
+  }
+  uint64_t inv;
+  multinv(acc, p, inv);
+  for (int s = ns - 1; s > 0; --s) {
+    const int i = sv[s];
+    ps.amkinv[i] = mul_mod_p(inv, prefix[s - 1], p);
+    inv = mul_mod_p(inv, p - km[i], p);
+  }
+  ps.amkinv[sv[0]] = inv;
   if (!sph_idea(p, B, mask)) check_factors(p, mask);
 }

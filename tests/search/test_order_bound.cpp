@@ -10,6 +10,7 @@
 //     prime factor above 2^24, and 2^(B/f) has order exactly f.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "arith/modmul.h"
@@ -144,6 +145,100 @@ TEST(OrderBound, PropertiesOverConsecutivePrimes) {
   // Near 2^50 the record holds primes between 2^24 and 2^25; some of them
   // must have stayed in B, so the cutoff was exercised.
   EXPECT_GT(counts.large_factor_in_B, 0u);
+}
+
+// The reduction walk in its plain form: the known prime factors of p - 1 with
+// multiplicity (2, then 3 to 71, then the sieve's record), each copy divided
+// out of B while 2^(B/q) = 1; the first copy that stays keeps its run, whose
+// power is noted there; then the same grouping rules as the program's.
+struct walk_result {
+  uint64_t B;
+  std::vector<uint32_t> moduli;
+};
+
+walk_result plain_walk(uint64_t p, uint32_t nh) {
+  std::vector<uint64_t> q;
+  uint64_t n = p - 1;
+  std::vector<uint64_t> known = {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37, 41, 43, 47, 53, 59, 61, 67, 71};
+  for (uint32_t r : mappminus1factors(sievewindowindex)) known.push_back(r);
+  for (uint64_t r : known) {
+    while (n % r == 0) {
+      q.push_back(r);
+      n /= r;
+    }
+  }
+  std::vector<uint64_t> runpow(q.size(), 0);
+  uint64_t B = p - 1;
+  for (size_t i = 0; i < q.size();) {
+    const uint64_t r = q[i];
+    if (ref_pow(2, B / r, p) == 1) {
+      B /= r;
+      q[i++] = 0;
+      continue;
+    }
+    uint64_t power = 1;
+    const size_t start = i;
+    for (; i < q.size() && q[i] == r; ++i) power *= r;
+    runpow[start] = power;
+  }
+  const uint64_t lim = std::min<uint64_t>(nh / 2, 8388608);
+  std::vector<uint32_t> g;
+  for (size_t i = 0; i < q.size(); ++i) {
+    const uint64_t d = q[i];
+    if (d == 0 || d > (1u << 24)) continue;
+    if (g.empty()) {
+      g.push_back(static_cast<uint32_t>(d));
+      continue;
+    }
+    const uint64_t last = g.back();
+    const uint64_t prev = i > 0 ? q[i - 1] : 0;
+    const uint64_t next = i + 1 < q.size() ? q[i + 1] : 0;
+    bool merge;
+    if (last * d <= 29999) {
+      merge = !(next == d && prev != d) || runpow[i] * last <= 29999;
+    } else {
+      merge = prev == d && last > d;
+    }
+    if (!merge) {
+      g.push_back(static_cast<uint32_t>(d));
+    } else if (last * d < lim) {
+      g.back() = static_cast<uint32_t>(last * d);
+    }
+  }
+  return walk_result{B, g};
+}
+
+TEST(OrderBound, SameAsThePlainWalk) {
+  nhigh_guard guard;
+  struct window {
+    uint64_t low;
+    uint32_t nhigh;
+  };
+  const window windows[] = {{1000000000ULL, 20000000},
+                            {1000000000000ULL, 20000000},
+                            {1ULL << 40, 1000},
+                            {(1ULL << 50) - 3 * kSieveWindowSize, 20000000},
+                            {(1ULL << 50) - kSieveWindowSize, 100000}};
+  uint64_t reduced = 0, multi_copy_runs = 0;
+  for (const window& w : windows) {
+    nhigh = w.nhigh;
+    start_window(w.low);
+    for (int i = 0; i < 3000; ++i) {
+      const uint64_t p = next_sieved_p();
+      set_modulus(p);
+      const uint64_t B = order_2_bound(p);
+      const walk_result want = plain_walk(p, w.nhigh);
+      ASSERT_EQ(B, want.B) << p;
+      ASSERT_EQ(grouped(), want.moduli) << p << " nhigh " << w.nhigh;
+      ASSERT_EQ(ps.ao2bfactors[ps.o2bfactors], 0u) << p;
+      if (B != p - 1) ++reduced;
+      if (B % 4 == 0 || B % 9 == 0) ++multi_copy_runs;
+    }
+  }
+  // Both kinds of outcome occur often: copies removed, and runs of several
+  // copies left in B.
+  EXPECT_GT(reduced, 5000u);
+  EXPECT_GT(multi_copy_runs, 3000u);
 }
 
 }  // namespace

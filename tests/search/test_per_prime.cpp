@@ -1,6 +1,7 @@
 // The per-prime test: the standard-class decision of initialize, the
 // counters, the Jacobi shortcut against Euler's criterion, the elimination
-// against an independent power test, a slot without class information, and
+// against an independent power test, the survivors of thousands of primes
+// against the plain form of the tests, a slot without class information, and
 // whole primes end to end (the real sieve, order bound and searches) against
 // discrete logarithms computed independently, on both the standard and the
 // general elimination path.
@@ -13,8 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "arith/modmul.h"
 #include "primes/sieve.h"
 #include "search/hash.h"
+#include "search/order_bound.h"
 #include "search/per_prime.h"
 #include "search_test_util.h"
 
@@ -188,6 +191,104 @@ TEST_F(PerPrimeTest, JacobiDecidesWhenTheGcdIsTwo) {
     ++checked;
   }
   EXPECT_GT(survivors, 100);
+}
+
+// Slots with moduli of several primes and prime powers, M = 1, and a slot
+// without class information, all with empty candidate sets.
+void varied_db() {
+  reset_db(kNhigh);
+  const uint32_t M[kNumK] = {24, 10, 7, 45, 0, 1, 11, 72, 2, 39, 16, 9};
+  const uint32_t a[kNumK] = {15, 3, 6, 44, 0, 0, 4, 33, 1, 20, 9, 5};
+  for (int i = 0; i < kNumK; ++i) {
+    akpower[i] = akmod[i] = M[i];
+    akequiv[i] = akares[i][0] = a[i];
+    aknres[i] = M[i] == 0 ? 0 : 1;
+  }
+}
+
+// The elimination in its plain form, with B from the order bound: k survives
+// when p does not divide it and, for the standard classes with gcd(M, p - 1)
+// = 2, -k*2^a is a square (Euler's criterion), otherwise when
+// f^(B / gcd(M, B)) = 1 for f = -k*2^a (a = 0, M = 1 without class).
+uint32_t plain_survivors(uint64_t p, uint64_t B) {
+  uint32_t mask = 0;
+  for (int i = 0; i < kNumK; ++i) {
+    const uint64_t km = static_cast<uint64_t>(ak[i]) % p;
+    if (km == 0) continue;
+    uint64_t a, M;
+    slot_class(i, a, M);
+    const uint64_t f = (p - ref_mul(km, ref_pow(2, a, p), p)) % p;
+    const bool pass = standard_kpowers && std::gcd(M, p - 1) == 2
+                          ? ref_pow(f, (p - 1) / 2, p) == 1
+                          : ref_pow(f, B / std::gcd(M, B), p) == 1;
+    if (pass) mask |= 1u << i;
+  }
+  return mask;
+}
+
+// For 1500 consecutive primes in each of three windows (10^9, 3*10^10 and
+// just below 2^50) and three kinds of candidate file, the k that survive
+// test_idea (those whose inverse it writes) are exactly those of the plain
+// tests, each with the inverse of p - k, and the counters agree.
+TEST_F(PerPrimeTest, SurvivorsMatchThePlainTests) {
+  eratosthenes_base(1 << 25);  // sieves windows up to 2^50
+  struct file_kind {
+    const char* name;
+    void (*fill)();
+    bool standard;
+  };
+  const file_kind kinds[] = {{"standard", standard_db, true},
+                             {"general", general_db, false},
+                             {"varied classes", varied_db, false}};
+  const uint64_t lows[] = {1000000000ULL, 30000000000ULL, (1ULL << 50) - kSieveWindowSize};
+  uint64_t survivors = 0, eliminated = 0;
+  for (const file_kind& kind : kinds) {
+    SCOPED_TRACE(kind.name);
+    TempDir dir;
+    kind.fill();
+    initialize();
+    ASSERT_EQ(standard_kpowers, kind.standard);
+    hash_init(nhigh);
+    for (uint64_t low : lows) {
+      sievewindowlow = low;
+      sievewindowindex = ~0u;
+      eratosthenes_window(low);
+      // Mismatches are collected while the searches' console output is
+      // captured and checked afterwards.
+      std::vector<std::string> mismatches;
+      testing::internal::CaptureStdout();
+      for (int n = 0; n < 1500 && mismatches.size() < 5; ++n) {
+        const uint64_t p = next_sieved_p();
+        clear_inverses();
+        const uint64_t whackedk = stat_whackedk, whackedp = stat_whackedp;
+        test_idea(p);
+        uint32_t got = 0;
+        bool inverses_ok = true;
+        for (int i = 0; i < kNumK; ++i) {
+          if (ps.amkinv[i] == kUnset) continue;
+          got |= 1u << i;
+          inverses_ok &= ref_mul(ps.amkinv[i], p - static_cast<uint64_t>(ak[i]) % p, p) == 1;
+        }
+        set_modulus(p);
+        const uint32_t want = plain_survivors(p, order_2_bound(p));
+        // The searches may eliminate more k, never fewer.
+        const uint32_t nwant = static_cast<uint32_t>(__builtin_popcount(want));
+        const bool counters_ok = stat_whackedk - whackedk >= kNumK - nwant &&
+                                 (want != 0 || stat_whackedp - whackedp == 1);
+        if (got != want || !inverses_ok || !counters_ok) {
+          mismatches.push_back("p " + std::to_string(p) + ": survivors " + std::to_string(got) +
+                               ", plain tests " + std::to_string(want) +
+                               (inverses_ok ? "" : ", wrong inverse") + (counters_ok ? "" : ", counters"));
+        }
+        survivors += nwant;
+        eliminated += kNumK - nwant;
+      }
+      testing::internal::GetCapturedStdout();
+      for (const std::string& m : mismatches) ADD_FAILURE() << m;
+    }
+  }
+  EXPECT_GT(survivors, 10000u);
+  EXPECT_GT(eliminated, 10000u);
 }
 
 // A slot the candidate file did not fill (modulus 0, no residues) carries no
