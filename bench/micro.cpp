@@ -1,0 +1,577 @@
+// Microbenchmarks of the inner pieces of the sieve: the modular products and
+// powers, one sieve window, the order-of-two bound, the per-prime test and
+// the three searches it hands over to, and the residue hash table.
+//
+// The per-prime benchmarks take their primes from the start of a real sieve
+// window near 10^9, 10^12 or 2^50 (argument 9, 12 or 50). Before any timing,
+// every prime of the sample goes once through test_idea; that pass records
+// which path the prime takes (no survivor, sph_idea declines, plain search,
+// residue-class search), the state each search starts from, and which primes
+// have a factor. Primes with a factor are left out of every timed set, so no
+// file is written while timing. The counter "share" is the fraction of the
+// sample a set covers; share times time per prime, summed over the sets of a
+// partition, is the cost per prime of that part of the work.
+//
+// The candidate sets come from the cached candidate file of bench/run.sh
+// (--vex=FILE, or $BRINDLE_BENCH_VEX, default
+// bench/work/vex-n20000000-b1000000.dat); without it the twelve k get their
+// standard classes and empty sets. Factor files go to a temporary directory
+// that is removed at the end.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "arith/modmul.h"
+#include "arith/prime_state.h"
+#include "db/candidates.h"
+#include "db/settings.h"
+#include "primes/sieve.h"
+#include "search/bsgs.h"
+#include "search/hash.h"
+#include "search/order_bound.h"
+#include "search/per_prime.h"
+#include "search/sph.h"
+
+#ifndef BRINDLE_SOURCE_DIR
+#define BRINDLE_SOURCE_DIR "."
+#endif
+
+namespace {
+
+using u128 = unsigned __int128;
+
+// ---------------------------------------------------------------------------
+// Reference arithmetic for choosing test primes, independent of the modulus
+// context.
+
+uint64_t ref_mulmod(uint64_t a, uint64_t b, uint64_t m) {
+  return static_cast<uint64_t>(static_cast<u128>(a) * b % m);
+}
+
+uint64_t ref_powmod(uint64_t b, uint64_t e, uint64_t m) {
+  uint64_t r = 1;
+  for (b %= m; e != 0; e >>= 1) {
+    if (e & 1) r = ref_mulmod(r, b, m);
+    b = ref_mulmod(b, b, m);
+  }
+  return r;
+}
+
+// Miller-Rabin with the first twelve prime bases: exact for n < 3.3*10^24.
+bool is_prime(uint64_t n) {
+  static const uint64_t bases[] = {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37};
+  if (n < 2) return false;
+  for (uint64_t q : bases) {
+    if (n % q == 0) return n == q;
+  }
+  uint64_t d = n - 1;
+  int s = 0;
+  while ((d & 1) == 0) d >>= 1, ++s;
+  for (uint64_t a : bases) {
+    uint64_t x = ref_powmod(a, d, n);
+    if (x == 1 || x == n - 1) continue;
+    bool composite = true;
+    for (int r = 1; r < s && composite; ++r) {
+      x = ref_mulmod(x, x, n);
+      if (x == n - 1) composite = false;
+    }
+    if (composite) return false;
+  }
+  return true;
+}
+
+// The ranges of bench/run.sh, by benchmark argument: the first sieve window
+// of the range starting at 10^9, 10^12, 10^15, and of the top 10^8 below 2^50.
+uint64_t range_low(int64_t arg) {
+  switch (arg) {
+    case 9: return 1000000000ULL;
+    case 12: return 1000000000000ULL;
+    case 15: return 1000000000000000ULL;
+    case 50: return kPLimit - 100000000ULL;
+  }
+  std::fprintf(stderr, "micro: unknown range argument %lld\n", static_cast<long long>(arg));
+  std::exit(1);
+}
+
+// A prime of the range: the first one above its start (below 2^50 in every case).
+uint64_t range_prime(int64_t arg) {
+  uint64_t p = range_low(arg) + 1;
+  while (!is_prime(p)) p += 2;
+  return p;
+}
+
+// Deterministic pseudo-random numbers (splitmix64).
+uint64_t splitmix(uint64_t& s) {
+  uint64_t z = (s += 0x9E3779B97F4A7C15ULL);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+  return z ^ (z >> 31);
+}
+
+// Time per operation when each iteration does ops of them.
+void per_op(benchmark::State& state, uint64_t ops, const char* name = "ns/op") {
+  state.counters[name] = benchmark::Counter(static_cast<double>(state.iterations() * ops),
+                                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * ops));
+}
+
+// ---------------------------------------------------------------------------
+// Which window the sieve currently holds (eratosthenes_window leaves
+// sievewindowlow alone, so the benchmarks keep track themselves).
+uint64_t sieved_low = 0;
+bool sieved_valid = false;
+
+void sieve_at(uint64_t low) {
+  if (sieved_valid && sieved_low == low) return;
+  sievewindowlow = low;
+  sievewindowindex = ~0u;
+  eratosthenes_window(low);
+  sieved_low = low;
+  sieved_valid = true;
+}
+
+// ---------------------------------------------------------------------------
+// Per-prime sample of a range.
+
+constexpr uint32_t kSample = 6000;  // primes per range, all in its first window
+
+enum path_t : uint8_t { path_none, path_declined, path_bsgs, path_classes, path_sph_whacked };
+
+struct prime_rec {
+  uint64_t p;
+  uint32_t g;       // bit of p in the window
+  uint64_t B;       // order bound
+  uint32_t nfac;    // ps.o2bfactors after order_2_bound
+  uint32_t fac[65]; // ps.ao2bfactors after order_2_bound
+  uint32_t mask_in; // k that survived the elimination of test_idea
+  uint64_t amkinv[kNumK];
+  path_t path;
+  uint32_t mask_out;  // k handed on to the search
+  uint64_t M;
+  uint64_t X[kNumK];
+  bool hit;  // a factor (new or excluded) was reported for p
+};
+
+struct range_ctx {
+  uint64_t low = 0;
+  std::vector<prime_rec> recs;
+  // Index sets into recs, primes with a factor left out.
+  std::vector<uint32_t> all, none, survivors, sph, plain, classes;
+};
+
+uintmax_t factor_bytes() {
+  std::error_code ec;
+  uintmax_t n = 0;
+  for (const char* f : {"fact.txt", "factexcl.txt"}) {
+    const uintmax_t s = std::filesystem::file_size(f, ec);
+    if (!ec) n += s;
+  }
+  return n;
+}
+
+// Sends standard output to /dev/null while it lives: report_factor prints a
+// console line per hit, and the sampling pass finds thousands near 10^9.
+class quiet_stdout {
+ public:
+  quiet_stdout() {
+    std::cout.flush();
+    std::fflush(stdout);
+    saved_ = dup(STDOUT_FILENO);
+    const int null = open("/dev/null", O_WRONLY);
+    if (saved_ >= 0 && null >= 0) dup2(null, STDOUT_FILENO);
+    if (null >= 0) close(null);
+  }
+  ~quiet_stdout() {
+    std::cout.flush();
+    std::fflush(stdout);
+    if (saved_ >= 0) {
+      dup2(saved_, STDOUT_FILENO);
+      close(saved_);
+    }
+  }
+  quiet_stdout(const quiet_stdout&) = delete;
+  quiet_stdout& operator=(const quiet_stdout&) = delete;
+
+ private:
+  int saved_;
+};
+
+range_ctx& context(int64_t arg) {
+  static std::map<int64_t, range_ctx> cache;
+  auto it = cache.find(arg);
+  if (it != cache.end()) return it->second;
+  range_ctx& c = cache[arg];
+  c.low = range_low(arg);
+  sieved_valid = false;
+  sieve_at(c.low);
+  c.recs.resize(kSample);
+  const quiet_stdout quiet;
+  for (uint32_t j = 0; j < kSample; ++j) {
+    prime_rec& r = c.recs[j];
+    r.p = next_sieved_p();
+    if (sievewindowlow != c.low) {
+      std::fprintf(stderr, "micro: the sample ran past the first window\n");
+      std::exit(1);
+    }
+    r.g = sievewindowindex;
+    set_modulus(r.p);
+    r.B = order_2_bound(r.p);
+    r.nfac = ps.o2bfactors;
+    std::memcpy(r.fac, ps.ao2bfactors, sizeof r.fac);
+
+    const uintmax_t before = factor_bytes();
+    sph_trace.mask_in = 0;  // stays 0 when test_idea does not call sph_idea
+    test_idea(r.p);
+    r.hit = factor_bytes() != before;
+    std::memcpy(r.amkinv, ps.amkinv, sizeof r.amkinv);
+    r.mask_in = sph_trace.mask_in;
+    r.mask_out = sph_trace.mask;
+    r.M = sph_trace.M;
+    std::memcpy(r.X, sph_trace.X, sizeof r.X);
+    if (r.mask_in == 0) {
+      r.path = path_none;
+    } else {
+      switch (sph_trace.outcome) {
+        case sph_declined: r.path = path_declined; break;
+        case sph_to_bsgs: r.path = path_bsgs; break;
+        case sph_to_classes: r.path = path_classes; break;
+        default: r.path = path_sph_whacked; break;
+      }
+    }
+    if (r.hit) continue;
+    c.all.push_back(j);
+    if (r.path == path_none) {
+      c.none.push_back(j);
+      continue;
+    }
+    c.survivors.push_back(j);
+    if (r.path != path_declined) c.sph.push_back(j);
+    if (r.path == path_declined || r.path == path_bsgs) c.plain.push_back(j);
+    if (r.path == path_classes) c.classes.push_back(j);
+  }
+  return c;
+}
+
+// Runs body(rec) once per iteration over the set, cyclically.
+template <class Body>
+void over_primes(benchmark::State& state, const range_ctx& c, const std::vector<uint32_t>& set,
+                 Body body) {
+  if (set.empty()) {
+    state.SkipWithError("no prime of the sample takes this path");
+    return;
+  }
+  size_t i = 0;
+  for (auto _ : state) {
+    body(c.recs[set[i]]);
+    if (++i == set.size()) i = 0;
+  }
+  state.SetItemsProcessed(state.iterations());
+  state.counters["share"] = static_cast<double>(set.size()) / static_cast<double>(c.recs.size());
+  state.counters["primes"] = static_cast<double>(set.size());
+}
+
+// Puts back the state test_idea leaves for the searches of a prime.
+inline void restore_search_state(const prime_rec& r) {
+  set_modulus(r.p);
+  std::memcpy(ps.ao2bfactors, r.fac, sizeof r.fac);
+  ps.o2bfactors = r.nfac;
+  std::memcpy(ps.amkinv, r.amkinv, sizeof r.amkinv);
+}
+
+// ---------------------------------------------------------------------------
+// Modular arithmetic.
+
+constexpr int kChain = 256;
+
+void BM_mul_mod_p_latency(benchmark::State& state) {
+  const uint64_t p = range_prime(state.range(0));
+  set_modulus(p);
+  uint64_t s = 1;
+  uint64_t x = splitmix(s) % p;
+  const uint64_t y = splitmix(s) % p;
+  for (auto _ : state) {
+    for (int i = 0; i < kChain; ++i) x = mul_mod_p(x, y, p);
+    benchmark::DoNotOptimize(x);
+  }
+  per_op(state, kChain);
+}
+
+void BM_mul_mod_p_throughput(benchmark::State& state) {
+  const uint64_t p = range_prime(state.range(0));
+  set_modulus(p);
+  constexpr int kN = 1024;
+  std::vector<uint64_t> a(kN), b(kN), c(kN);
+  uint64_t s = 2;
+  for (int i = 0; i < kN; ++i) a[i] = splitmix(s) % p, b[i] = splitmix(s) % p;
+  for (auto _ : state) {
+    for (int i = 0; i < kN; ++i) c[i] = mul_mod_p(a[i], b[i], p);
+    benchmark::DoNotOptimize(c.data());
+    benchmark::ClobberMemory();
+  }
+  per_op(state, kN);
+}
+
+// The walk step of every search: y = y*d with the quotient d/p precomputed.
+void BM_mul_mod_p_b_latency(benchmark::State& state) {
+  const uint64_t p = range_prime(state.range(0));
+  set_modulus(p);
+  uint64_t s = 3;
+  uint64_t x = splitmix(s) % p;
+  const uint64_t d = splitmix(s) % p;
+  set_bdivp(d);
+  for (auto _ : state) {
+    for (int i = 0; i < kChain; ++i) x = mul_mod_p_b(x, d, p);
+    benchmark::DoNotOptimize(x);
+  }
+  per_op(state, kChain);
+}
+
+constexpr int kPowInputs = 64;
+
+void BM_powmod_40bit(benchmark::State& state) {
+  const uint64_t p = range_prime(state.range(0));
+  set_modulus(p);
+  uint64_t s = 4, bases[kPowInputs], exps[kPowInputs];
+  for (int i = 0; i < kPowInputs; ++i) {
+    bases[i] = splitmix(s) % p;
+    exps[i] = (splitmix(s) & ((1ULL << 40) - 1)) | (1ULL << 39);
+  }
+  int i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(powmod(bases[i], exps[i], p));
+    i = (i + 1) & (kPowInputs - 1);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void BM_pow2mod_40bit(benchmark::State& state) {
+  const uint64_t p = range_prime(state.range(0));
+  set_modulus(p);
+  uint64_t s = 5, exps[kPowInputs];
+  for (int i = 0; i < kPowInputs; ++i) exps[i] = (splitmix(s) & ((1ULL << 40) - 1)) | (1ULL << 39);
+  int i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(pow2mod(exps[i], p));
+    i = (i + 1) & (kPowInputs - 1);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+// ---------------------------------------------------------------------------
+// Residue hash table: the giant steps of the plain search (nhigh/15840 + 1
+// entries) stored, then looked up by keys that are absent, as almost every
+// walk step's key is.
+
+constexpr int kTable = 1263;
+
+void BM_hash_store(benchmark::State& state) {
+  std::vector<hash_entry_t> keys(kTable);
+  uint64_t s = 6;
+  for (auto& k : keys) k = make_hash_entry(splitmix(s) & ((1ULL << 40) - 1));
+  for (auto _ : state) {
+    clear_hash();
+    for (int i = 0; i < kTable; ++i) store_hash(keys[i], static_cast<uint32_t>(i + 1));
+  }
+  clear_hash();
+  per_op(state, kTable, "ns/store");
+}
+
+void BM_hash_lookup_miss(benchmark::State& state) {
+  uint64_t s = 7;
+  clear_hash();
+  for (int i = 0; i < kTable; ++i) {
+    store_hash(make_hash_entry(splitmix(s) & ((1ULL << 40) - 1)), static_cast<uint32_t>(i + 1));
+  }
+  constexpr int kN = 1024;
+  std::vector<hash_entry_t> probes(kN);
+  for (auto& k : probes) k = make_hash_entry(splitmix(s) & ((1ULL << 40) - 1));
+  for (auto _ : state) {
+    uint32_t acc = 0;
+    for (int i = 0; i < kN; ++i) acc += lookup_hash(probes[i], 0);
+    benchmark::DoNotOptimize(acc);
+  }
+  clear_hash();
+  per_op(state, kN, "ns/lookup");
+}
+
+// ---------------------------------------------------------------------------
+// Sieve window: 2^23 integers, with the record of factors of N - 1.
+
+void BM_eratosthenes_window(benchmark::State& state) {
+  const uint64_t low = range_low(state.range(0));
+  sieved_valid = false;
+  sieve_at(low);
+  uint64_t primes = 0;
+  while (next_sieved_p() < low + kSieveWindowSize) ++primes;
+  sieved_valid = false;
+  for (auto _ : state) {
+    eratosthenes_window(low);
+  }
+  sieved_valid = false;  // the windows above left the sieve one window further on
+  state.counters["ns/prime"] = benchmark::Counter(
+      static_cast<double>(state.iterations() * primes),
+      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["primes"] = static_cast<double>(primes);
+}
+
+// ---------------------------------------------------------------------------
+// Per-prime pieces.
+
+void BM_order_2_bound(benchmark::State& state) {
+  range_ctx& c = context(state.range(0));
+  sieve_at(c.low);
+  over_primes(state, c, c.all, [](const prime_rec& r) {
+    sievewindowindex = r.g;
+    set_modulus(r.p);
+    benchmark::DoNotOptimize(order_2_bound(r.p));
+  });
+}
+
+void run_test_idea(benchmark::State& state, std::vector<uint32_t> range_ctx::*set) {
+  range_ctx& c = context(state.range(0));
+  sieve_at(c.low);
+  over_primes(state, c, c.*set, [](const prime_rec& r) {
+    sievewindowindex = r.g;
+    test_idea(r.p);
+  });
+}
+
+// Every prime of the sample (without a factor): the average cost per prime.
+void BM_test_idea_all(benchmark::State& state) { run_test_idea(state, &range_ctx::all); }
+void BM_test_idea_no_survivors(benchmark::State& state) { run_test_idea(state, &range_ctx::none); }
+void BM_test_idea_survivors(benchmark::State& state) { run_test_idea(state, &range_ctx::survivors); }
+
+// sph_idea on the primes it does not decline, including the search it hands
+// the survivors to (check_factors or check_factors_sph).
+void BM_sph_idea(benchmark::State& state) {
+  range_ctx& c = context(state.range(0));
+  over_primes(state, c, c.sph, [](const prime_rec& r) {
+    restore_search_state(r);
+    benchmark::DoNotOptimize(sph_idea(r.p, r.B, r.mask_in));
+  });
+}
+
+// The plain search on the primes that reach it (sph_idea declined, or M <= 49).
+void BM_check_factors(benchmark::State& state) {
+  range_ctx& c = context(state.range(0));
+  over_primes(state, c, c.plain, [](const prime_rec& r) {
+    set_modulus(r.p);
+    std::memcpy(ps.amkinv, r.amkinv, sizeof r.amkinv);
+    check_factors(r.p, r.mask_out);
+  });
+}
+
+// The residue-class search on the primes that reach it.
+void BM_check_factors_sph(benchmark::State& state) {
+  range_ctx& c = context(state.range(0));
+  over_primes(state, c, c.classes, [](const prime_rec& r) {
+    set_modulus(r.p);
+    std::memcpy(ps.amkinv, r.amkinv, sizeof r.amkinv);
+    check_factors_sph(r.p, r.mask_out, static_cast<uint32_t>(r.M), r.X);
+  });
+}
+
+void ranges(benchmark::internal::Benchmark* b) { b->ArgName("p")->Arg(9)->Arg(12)->Arg(50); }
+
+BENCHMARK(BM_mul_mod_p_latency)->Apply(ranges);
+BENCHMARK(BM_mul_mod_p_throughput)->Apply(ranges);
+BENCHMARK(BM_mul_mod_p_b_latency)->Apply(ranges);
+BENCHMARK(BM_powmod_40bit)->Apply(ranges);
+BENCHMARK(BM_pow2mod_40bit)->Apply(ranges);
+BENCHMARK(BM_hash_store);
+BENCHMARK(BM_hash_lookup_miss);
+BENCHMARK(BM_eratosthenes_window)->Apply(ranges)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_order_2_bound)->Apply(ranges);
+BENCHMARK(BM_test_idea_all)->Apply(ranges);
+BENCHMARK(BM_test_idea_no_survivors)->Apply(ranges);
+BENCHMARK(BM_test_idea_survivors)->Apply(ranges);
+BENCHMARK(BM_sph_idea)->Apply(ranges);
+BENCHMARK(BM_check_factors)->Apply(ranges);
+BENCHMARK(BM_check_factors_sph)->Apply(ranges);
+
+// The candidate file: --vex=FILE (taken out of argv), $BRINDLE_BENCH_VEX, or
+// the cache of bench/run.sh.
+std::string take_vex_option(int& argc, char** argv) {
+  std::string path;
+  int out = 1;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], "--vex=", 6) == 0) {
+      path = argv[i] + 6;
+    } else {
+      argv[out++] = argv[i];
+    }
+  }
+  argc = out;
+  if (path.empty()) {
+    const char* env = std::getenv("BRINDLE_BENCH_VEX");
+    path = env != nullptr && *env != '\0' ? env
+                                          : BRINDLE_SOURCE_DIR "/bench/work/vex-n20000000-b1000000.dat";
+  }
+  return path;
+}
+
+// The standard classes of the twelve k with empty candidate sets.
+void standard_candidates() {
+  for (int i = 0; i < kNumK; ++i) {
+    ak[i] = std_ak[i];
+    aunfacset[i].clear();
+    akpower[i] = akmod[i] = std_akpower[i];
+    akequiv[i] = akares[i][0] = std_akequiv[i];
+    aknres[i] = 1;
+  }
+  nhigh = kDefaultNhigh;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string vex = take_vex_option(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+
+  verbose = 0;
+  outputdupes = true;
+  std::string source;
+  if (std::filesystem::exists(vex)) {
+    if (!read_db(std::filesystem::absolute(vex).string())) return 1;
+    source = vex;
+  } else {
+    std::cerr << "micro: " << vex
+              << " not found (bench/run.sh makes it); using the standard classes with empty sets\n";
+    standard_candidates();
+    source = "standard classes, empty sets";
+  }
+  initialize();
+  hash_init(nhigh);
+  eratosthenes_base(1 << 25);
+  benchmark::AddCustomContext("candidates", source);
+  benchmark::AddCustomContext("nhigh", std::to_string(nhigh));
+  benchmark::AddCustomContext("standard_kpowers", standard_kpowers ? "yes" : "no");
+
+  // report_factor writes to the current directory.
+  char tmpl[] = "/tmp/brindle_micro_XXXXXX";
+  if (mkdtemp(tmpl) == nullptr) {
+    std::perror("micro: mkdtemp");
+    return 1;
+  }
+  const std::filesystem::path old = std::filesystem::current_path();
+  std::filesystem::current_path(tmpl);
+
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+
+  std::filesystem::current_path(old);
+  std::error_code ec;
+  std::filesystem::remove_all(tmpl, ec);
+  return 0;
+}
