@@ -6,6 +6,15 @@
 // necessary condition only: it never discards a k that has a solution. The
 // survivors go to the Pohlig-Hellman search, or to the general search when
 // that declines the prime.
+//
+// The power tests of one prime share their work: with G the lcm of the
+// gcd(M, B) being tested, f^(B/gcd(M, B)) = (f^(B/G))^(G/gcd(M, B)), so one
+// loop over the bits of B/G squares and multiplies every k's value side by
+// side (independent chains that the processor overlaps), and each k ends with
+// a small power. The gcds come from the valuations of p - 1 and B at the few
+// primes of the class moduli, the Jacobi symbol from reciprocity with the
+// fixed small -k or -2k, and the survivors' inverses from one inversion of
+// their product.
 #include "search/per_prime.h"
 
 #include "arith/modmul.h"
