@@ -28,17 +28,17 @@ struct prime_state {
   uint64_t r2 = 0;
   uint64_t bdivp = 0;
 
-  // Residue hash table (open addressing, linear probing). hashmask + 1 slots,
-  // a power of two sized at start-up from nhigh; a tag of 0 marks an empty slot.
+  // Residue hash table (open addressing, linear probing). The allocation is
+  // a power of two sized at start-up from nhigh; the first hashmask + 1 slots
+  // (a power of two) are in use, a tag of 0 marks an empty slot.
   std::vector<hash_entry_t> ahash;
   std::vector<uint32_t> ahashexp;
   uint32_t hashmask = 0;
-  // Slots filled since the last clearing, so that clearing touches only them.
-  std::vector<uint32_t> ahashused;
+  // Entries stored since the last clearing.
   uint32_t nhashused = 0;
-  // One bit per value of the low key bits (hashfiltermask + 1 of them, eight
-  // per slot), set when a key with those bits is stored: a clear bit means
-  // the key is absent.
+  // One bit per value of the low key bits (hashfiltermask + 1 of them,
+  // sixteen per slot in use), set when a key with those bits is stored: a
+  // clear bit means the key is absent.
   std::vector<uint64_t> ahashfilter;
   uint32_t hashfiltermask = 0;
 

@@ -1,14 +1,16 @@
 // Residue hash table shared by the three discrete-log searches. Keys are
 // residues modulo p; the start slot is the low bits of the residue itself (no
 // further hashing, residues are evenly spread), collisions probe linearly and
-// wrap. Each store also records its slot, so that emptying the table between
-// primes costs as much as filling it, however large the table was sized, and
-// sets the filter bit of its low key bits.
+// wrap. Each store also sets the filter bit of its low key bits. Emptying
+// the table clears the tags and filter words of the slots in use, which a
+// giant-step table keeps within a few times its entries, however large the
+// allocation was sized.
 #include "search/hash.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "arith/modmul.h"
 
@@ -19,9 +21,22 @@ constexpr uint64_t kMinStride = 15840;
 // Most entries of one Pohlig-Hellman giant-step table (one factor below 2^24).
 constexpr uint64_t kMaxSubgroupTable = 4097;
 constexpr uint64_t kMinSlots = 8192;
-// Filter bits per slot: with a table at most half full, about 1 in 16 of the
-// absent keys finds its bit set.
-constexpr uint64_t kFilterBitsPerSlot = 8;
+// A giant-step table uses only the first slots of the allocation: a power of
+// two, at least this many and at least kSpread times its entries, so that it
+// stays at most a quarter full while its slots and filter stay in the nearest
+// caches (a table of a few dozen entries spread over the whole allocation
+// would touch a new cache line with every store, lookup and clearing).
+constexpr uint64_t kMinActiveSlots = 64;
+constexpr uint64_t kSpread = 4;
+// Filter bits per slot: with a table at most a quarter full, about 1 in 64 of
+// the absent keys finds its bit set.
+constexpr uint64_t kFilterBitsPerSlot = 16;
+
+// Probes the first `slots` slots of the allocation (a power of two).
+void set_active_slots(uint64_t slots) {
+  ps.hashmask = static_cast<uint32_t>(slots - 1);
+  ps.hashfiltermask = static_cast<uint32_t>(slots * kFilterBitsPerSlot - 1);
+}
 
 // Largest number of entries any search of a run with this nhigh stores.
 uint64_t largest_table(uint32_t nhigh) {
@@ -42,7 +57,6 @@ uint64_t largest_table(uint32_t nhigh) {
 struct table_view {
   hash_entry_t* keys;
   uint32_t* tags;
-  uint32_t* used;
   uint64_t* filter;
   uint32_t mask;
   uint32_t filtermask;
@@ -51,7 +65,6 @@ struct table_view {
   table_view()
       : keys(ps.ahash.data()),
         tags(ps.ahashexp.data()),
-        used(ps.ahashused.data()),
         filter(ps.ahashfilter.data()),
         mask(ps.hashmask),
         filtermask(ps.hashfiltermask),
@@ -64,7 +77,7 @@ struct table_view {
     while (tags[slot] != 0) slot = (slot + 1) & mask;
     keys[slot] = key;
     tags[slot] = tag;
-    used[n++] = slot;
+    ++n;
     const uint32_t bit = key.lo & filtermask;
     filter[bit >> 6] |= uint64_t{1} << (bit & 63);
   }
@@ -78,27 +91,21 @@ void hash_init(uint32_t nhigh) {
   while (slots < need) slots <<= 1;
   ps.ahash.assign(slots, hash_entry_t{0, 0});
   ps.ahashexp.assign(slots, 0);
-  // At most slots - 1 entries: a lookup of an absent key must meet an empty slot.
-  ps.ahashused.assign(slots - 1, 0);
   ps.nhashused = 0;
-  ps.hashmask = static_cast<uint32_t>(slots - 1);
   ps.ahashfilter.assign(slots * kFilterBitsPerSlot / 64, 0);
-  ps.hashfiltermask = static_cast<uint32_t>(slots * kFilterBitsPerSlot - 1);
+  set_active_slots(slots);
 }
 
 void clear_hash() {
-  uint32_t* const tags = ps.ahashexp.data();
-  const hash_entry_t* const keys = ps.ahash.data();
-  uint64_t* const filter = ps.ahashfilter.data();
-  const uint32_t* const used = ps.ahashused.data();
-  const uint32_t filtermask = ps.hashfiltermask;
-  const uint32_t n = ps.nhashused;
-  for (uint32_t j = 0; j < n; ++j) {
-    const uint32_t slot = used[j];
-    tags[slot] = 0;
-    filter[(keys[slot].lo & filtermask) >> 6] = 0;
+  // Only the slots and filter bits in use can be set; they are at most
+  // kSpread times (plus kMinActiveSlots) the entries stored since the last
+  // clearing, when the table was filled by store_power_table.
+  if (ps.nhashused != 0) {
+    std::memset(ps.ahashexp.data(), 0, (uint64_t{ps.hashmask} + 1) * sizeof(uint32_t));
+    std::memset(ps.ahashfilter.data(), 0, (uint64_t{ps.hashfiltermask} + 1) / 8);
   }
   ps.nhashused = 0;
+  set_active_slots(ps.ahashexp.size());
 }
 
 void hash_full() {
@@ -116,6 +123,9 @@ void store_hash(const hash_entry_t& key, uint32_t tag) {
 void store_power_table(uint64_t g, uint32_t count, uint64_t p) {
   clear_hash();
   if (count > ps.hashmask) hash_full();
+  uint64_t slots = kMinActiveSlots;
+  while (slots < kSpread * count && slots <= ps.hashmask) slots <<= 1;
+  set_active_slots(slots);
   table_view t;
   set_bdivp(g);
   uint32_t j = 0;

@@ -3,11 +3,14 @@
 // Entries are never deleted; the table is emptied as a whole. A lookup of a
 // key returns the tags of equal keys in the order they were stored.
 //
-// Beside the slots, a bit filter (ps.ahashfilter, eight bits per slot)
-// records which values of the low key bits have been stored. Nearly every
-// lookup of the searches is of an absent key; the filter answers those from
-// one bit that stays in the first-level cache, with a branch that is almost
-// never taken, instead of a probe of the (much larger) slot arrays.
+// The allocation is sized once for the largest table of the run, but each
+// giant-step table probes only its first slots (ps.hashmask + 1 of them, a
+// power of two at least four times its entries), so that a small table stays
+// in the nearest caches. Beside the slots, a bit filter (ps.ahashfilter,
+// sixteen bits per slot in use) records which values of the low key bits
+// have been stored. Nearly every lookup of the searches is of an absent key;
+// the filter answers those from one bit, with a branch that is almost never
+// taken, instead of a probe of the slot arrays.
 #pragma once
 #include <cstdint>
 
@@ -18,27 +21,31 @@
 // the run stores (giant steps of the stride search, of one Pohlig-Hellman
 // factor below 2^24, or of the residue-class search). Called once after the
 // candidate file is read, before the first prime; calling it again resizes
-// and empties the table.
+// and empties the table. All slots are in use (ps.hashmask + 1 = slots).
 void hash_init(uint32_t nhigh);
 
-// Empties the table (all tags 0). Costs one store per entry stored since the
-// last clearing, not one per slot.
+// Empties the table (all tags 0) and puts all slots in use again. Costs as
+// much as the slots in use, which store_power_table keeps within a few times
+// its entries; nothing when the table is already empty.
 void clear_hash();
 
 // Ends the program: a store found no empty slot to leave (an internal error,
 // ruled out by the sizing of hash_init).
 [[noreturn]] void hash_full();
 
-// Stores key with tag (tag != 0) in the first empty slot of its probe path.
-// A store that would leave no empty slot is an internal error (message on
-// standard error, exit status 1): the sizing of hash_init rules it out.
+// Stores key with tag (tag != 0) in the first empty slot of its probe path
+// among the slots in use. A store that would leave no empty slot is an
+// internal error (message on standard error, exit status 1): the sizing of
+// hash_init rules it out.
 void store_hash(const hash_entry_t& key, uint32_t tag);
 
 // Empties the table, then stores g^j with tag j + 1 for j = 0 .. count - 1
 // (count >= 1, g < p, modulus context set for p): the giant-step table of
-// all three searches. The powers come from interleaved product chains; the
-// stores keep the order of j, so equal keys come back in the order of j.
-// Leaves ps.bdivp changed.
+// all three searches, in the first slots of the allocation (the smallest
+// power of two, at least 64, that is at least four times count, or all of
+// them). The powers come from four interleaved product chains; the stores
+// keep the order of j, so equal keys come back in the order of j. Leaves
+// ps.bdivp changed.
 void store_power_table(uint64_t g, uint32_t count, uint64_t p);
 
 // The tag of the (skip+1)-th entry equal to key in probe order, or 0.

@@ -44,6 +44,86 @@ constexpr uint32_t kMaxFactor = 1u << 24;
 // search takes the survivors.
 constexpr uint64_t kMinClassModulus = 50;
 
+// v[l] = v[l]^e mod p for l < N (every v[l] < p, e != 0): the powers of N
+// lanes side by side, by the right-to-left binary powering of powmod in
+// Montgomery form, so that the squarings and products of one lane overlap
+// those of the others instead of waiting for the one before.
+template <int N>
+void pow_group(uint64_t* v, uint64_t e, uint64_t p) {
+  const uint64_t pinv = ps.pinv;
+  uint64_t x[N], r[N];
+#pragma GCC unroll 4
+  for (int l = 0; l < N; ++l) x[l] = detail::to_mont(v[l], p, pinv, ps.r2);
+  while (!(e & 1)) {
+    e >>= 1;
+#pragma GCC unroll 4
+    for (int l = 0; l < N; ++l) x[l] = detail::mont_mul(x[l], x[l], p, pinv);
+  }
+#pragma GCC unroll 4
+  for (int l = 0; l < N; ++l) r[l] = x[l];
+  e >>= 1;
+  while (e != 0) {
+#pragma GCC unroll 4
+    for (int l = 0; l < N; ++l) x[l] = detail::mont_mul(x[l], x[l], p, pinv);
+    if (e & 1) {
+#pragma GCC unroll 4
+      for (int l = 0; l < N; ++l) r[l] = detail::mont_mul(r[l], x[l], p, pinv);
+    }
+    e >>= 1;
+  }
+#pragma GCC unroll 4
+  for (int l = 0; l < N; ++l) v[l] = detail::from_mont(r[l], p, pinv);
+}
+
+// v[l] = v[l]^e mod p for l < n (every v[l] < p), in groups of up to four lanes.
+void pow_lanes(uint64_t* v, int n, uint64_t e, uint64_t p) {
+  if (e == 0) {
+    for (int l = 0; l < n; ++l) v[l] = 1;
+    return;
+  }
+  int l = 0;
+  for (; n - l >= 4; l += 4) pow_group<4>(v + l, e, p);
+  switch (n - l) {
+    case 3: pow_group<3>(v + l, e, p); break;
+    case 2: pow_group<2>(v + l, e, p); break;
+    case 1: v[l] = powmod(v[l], e, p); break;
+    default: break;
+  }
+}
+
+// Baby steps of N lanes side by side: for each lane l, the smallest i < s
+// with lookup_hash(y[l] * Ginv^i) = c != 0 gives log[l] = s*(c-1) + i; a lane
+// without one gets -1. ps.bdivp must be set for Ginv.
+template <int N>
+void baby_steps(const uint64_t* start, uint64_t s, uint64_t Ginv, uint64_t p, int64_t* log) {
+  uint64_t y[N];
+#pragma GCC unroll 4
+  for (int l = 0; l < N; ++l) {
+    y[l] = start[l];
+    log[l] = -1;
+  }
+  uint32_t pending = (1u << N) - 1;
+  for (uint64_t i = 0; i < s; ++i) {
+    uint32_t may = 0;
+#pragma GCC unroll 4
+    for (int l = 0; l < N; ++l) may |= static_cast<uint32_t>(hash_may_hold(y[l])) << l;
+    may &= pending;
+    if (may != 0) {
+      for (int l = 0; l < N; ++l) {
+        if (!((may >> l) & 1)) continue;
+        const uint32_t c = lookup_hash(make_hash_entry(y[l]), 0);
+        if (c != 0) {
+          log[l] = static_cast<int64_t>(s * (c - 1) + i);
+          pending &= ~(1u << l);
+        }
+      }
+      if (pending == 0) return;
+    }
+#pragma GCC unroll 4
+    for (int l = 0; l < N; ++l) y[l] = mul_mod_p_b(y[l], Ginv, p);
+  }
+}
+
 // Walks Y = t_k*2^-(X+u) for the offsets u = 0, M, 2M, ... below ulimit,
 // from Y = t_k*2^-X, reporting every match in order of u, then of the
 // table's tags. ps.bdivp must be set for D = 2^-M.
@@ -90,8 +170,16 @@ bool sph_idea(uint64_t p, uint64_t B, uint32_t mask) {
   const uint64_t h = (p + 1) / 2;  // the inverse of 2
   uint64_t H[kNumK];               // t_k^(B/M)
   uint32_t T[kMaxFactors][kNumK];  // n mod (modulus reached at factor j)
-  for (int k = 0; k < kNumK; ++k)
-    if (mask & (1u << k)) H[k] = powmod(t[k], B / M, p);
+  {
+    uint64_t v[kNumK];
+    int n = 0;
+    for (int k = 0; k < kNumK; ++k)
+      if (mask & (1u << k)) v[n++] = t[k];
+    pow_lanes(v, n, B / M, p);
+    n = 0;
+    for (int k = 0; k < kNumK; ++k)
+      if (mask & (1u << k)) H[k] = v[n++];
+  }
 
   uint64_t prevfactor = 0;  // factor of the giant-step table in the hash table
   uint64_t mult = 1;        // q^i while lifting the digits of a power of q
@@ -123,40 +211,33 @@ bool sph_idea(uint64_t p, uint64_t B, uint32_t mask) {
     multinv(G, p, Ginv);
     set_bdivp(Ginv);
     const uint64_t e = mult <= 1 ? M / f : B / (mult * f);
-    // The baby steps y*G^-i of every k side by side: lane a walks k = lk[a],
-    // and a lane leaves (the last one takes its place) at its first match.
+    // The targets of every k, lane a for k = lk[a], powered side by side.
     uint64_t y[kNumK];
     int lk[kNumK];
     int lanes = 0;
     for (int k = 0; k < kNumK; ++k) {
       if (!(mask & (1u << k))) continue;
       if (mult <= 1) {
-        y[lanes] = powmod(H[k], e, p);  // t_k^(B/f)
+        y[lanes] = H[k];  // t_k^(B/f) = H^e
       } else {
         // (t_k * 2^-(n mod mult))^(B/(mult*f)) = G^(next digit)
-        y[lanes] = powmod(mul_mod_p(t[k], powmod(h, T[j - 1][k], p), p), e, p);
+        y[lanes] = mul_mod_p(t[k], powmod(h, T[j - 1][k], p), p);
       }
       lk[lanes++] = k;
     }
+    pow_lanes(y, lanes, e, p);
     // The smallest i with y*G^-i = G^(s*m) gives the logarithm s*m + i < f.
-    int64_t logs[kNumK];
-    for (int k = 0; k < kNumK; ++k) logs[k] = -1;
-    for (uint64_t i = 0; i < s && lanes != 0; ++i) {
-      for (int a = 0; a < lanes;) {
-        if (hash_may_hold(y[a])) {
-          const uint32_t c = lookup_hash(make_hash_entry(y[a]), 0);
-          if (c != 0) {
-            logs[lk[a]] = static_cast<int64_t>(s * (c - 1) + i);
-            --lanes;
-            y[a] = y[lanes];
-            lk[a] = lk[lanes];
-            continue;
-          }
-        }
-        y[a] = mul_mod_p_b(y[a], Ginv, p);
-        ++a;
+    int64_t loglane[kNumK];
+    for (int a = 0; a < lanes; a += 4) {
+      switch (lanes - a) {
+        case 1: baby_steps<1>(y + a, s, Ginv, p, loglane + a); break;
+        case 2: baby_steps<2>(y + a, s, Ginv, p, loglane + a); break;
+        case 3: baby_steps<3>(y + a, s, Ginv, p, loglane + a); break;
+        default: baby_steps<4>(y + a, s, Ginv, p, loglane + a); break;
       }
     }
+    int64_t logs[kNumK];
+    for (int a = 0; a < lanes; ++a) logs[lk[a]] = loglane[a];
     for (int k = 0; k < kNumK; ++k) {
       if (!(mask & (1u << k))) continue;
       const int64_t d = logs[k];

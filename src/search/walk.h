@@ -18,15 +18,18 @@ namespace walk_detail {
 template <int N>
 bool walks_meet_table(const uint64_t* start, uint64_t steps, uint64_t d, uint64_t p) {
   uint64_t y[N];
+#pragma GCC unroll 4
   for (int l = 0; l < N; ++l) y[l] = start[l];
   for (uint64_t s = 0; s < steps; ++s) {
     bool may = false;
+#pragma GCC unroll 4
     for (int l = 0; l < N; ++l) may |= hash_may_hold(y[l]);
     if (__builtin_expect(may, 0)) {
       for (int l = 0; l < N; ++l) {
         if (lookup_hash(make_hash_entry(y[l]), 0) != 0) return true;
       }
     }
+#pragma GCC unroll 4
     for (int l = 0; l < N; ++l) y[l] = mul_mod_p_b(y[l], d, p);
   }
   return false;

@@ -308,7 +308,7 @@ TEST_F(Sph, RunOfThreeEqualFactors) {
 TEST_F(Sph, LoneFactorJustBelow2To24) {
   const u64 f = 16777213;  // prime; 4095*4096 < f < 2^24
   ASSERT_TRUE(is_prime(f));
-  EXPECT_GE(ps.hashmask + 1, 2u * 4096u);
+  EXPECT_GE(ps.ahashexp.size(), 2u * 4096u);
   const u64 p = find_prime(2 * f, 30, [&](u64 x) { return powm(2, (x - 1) / f, x) != 1; });
   ASSERT_LT(p, 1ULL << 31);
   const u64 n0[] = {0, f - 1, f, 4095 * 4096, 12345678, 19999999};
@@ -397,7 +397,7 @@ TEST_F(Sph, TablesFitTheHashTable) {
   const uint32_t nhighs[] = {0, 1000, 59998, 5000000, 20000000, 64864800, 838451250, 2147483648u, 4294967295u};
   for (uint32_t nh : nhighs) {
     hash_init(nh);
-    const u64 slots = u64{ps.hashmask} + 1;
+    const u64 slots = ps.ahashexp.size();
     EXPECT_LE(2 * 4096u, slots) << nh;
     u64 most = 0;
     for (u64 M = 50; M <= nh && M < 200000; ++M) {
