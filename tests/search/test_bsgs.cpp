@@ -12,6 +12,8 @@
 #include <map>
 #include <random>
 #include <set>
+#include <sstream>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -265,6 +267,102 @@ TEST_F(BsgsTest, HitAboveNhighIsReportedAsOutsideRange) {
       EXPECT_EQ(aunfacset[0].count(n), 0u);
     }
   }
+}
+
+// The console lines come in the order of the walks: one table per stride
+// (15840 first, then the other strides in order of their first k), per k in
+// index order, per listed residue, per walk position u, per giant step j
+// (equal table entries in the order stored). The expected order is worked
+// out here by brute force over n = r + u*m + S*j; the primes have orders of
+// 2 that divide 15840 (every giant step is 1) or give several hits per class.
+TEST_F(BsgsTest, HitsComeInWalkOrder) {
+  const uint64_t primes[] = {2931542417ULL /* order 88 */, 1761345169ULL /* 264 */,
+                             1460279641ULL /* 7815 */, 1000000007ULL};
+  const uint32_t nh = 60000;
+  std::mt19937_64 rng(515);
+  size_t total = 0;
+  for (const search_case& c : cases()) {
+    for (uint64_t p : primes) {
+      SCOPED_TRACE(std::string(c.what) + ", p = " + std::to_string(p));
+      TempDir dir;
+      reset_db(nh);
+      for (size_t i = 0; i < c.slots.size(); ++i) {
+        const slot_cfg& s = c.slots[i];
+        if (s.M != 0) fill_slot(static_cast<int>(i), s.a, s.M, s.mult, s.drop_classes);
+      }
+      // k with a hit at a random candidate of its slot, distinct per slot.
+      for (int i = 0; i < kNumK; ++i) {
+        if (aunfacset[i].empty()) continue;
+        std::vector<uint32_t> cand(aunfacset[i].begin(), aunfacset[i].end());
+        for (int tries = 0; tries < 40; ++tries) {
+          const uint64_t k = k_with_factor(p, cand[rng() % cand.size()]);
+          if (k < (1ULL << 31) && std::find(ak, ak + kNumK, static_cast<int32_t>(k)) == ak + kNumK) {
+            ak[i] = static_cast<int32_t>(k);
+            break;
+          }
+        }
+      }
+      uint64_t target[kNumK];
+      for (int i = 0; i < kNumK; ++i) {
+        target[i] = ref_inv(p - static_cast<uint64_t>(ak[i]) % p, p);
+        ps.amkinv[i] = target[i];
+      }
+
+      // Strides in table order, then the expected sequence of hits.
+      uint32_t left = 0;
+      for (int i = 0; i < kNumK; ++i) {
+        if (((c.mask >> i) & 1) && aknres[i] != 0 && akmod[i] != 0) left |= 1u << i;
+      }
+      std::vector<uint64_t> strides;
+      for (int i = 0; i < kNumK; ++i) {
+        if (((left >> i) & 1) && akmod[i] != 0 && 15840 % akmod[i] == 0) {
+          strides.push_back(15840);
+          break;
+        }
+      }
+      for (int i = 0; i < kNumK; ++i) {
+        if (!((left >> i) & 1)) continue;
+        const uint64_t S = bsgs_stride(akmod[i]);
+        if (std::find(strides.begin(), strides.end(), S) == strides.end()) strides.push_back(S);
+      }
+      std::vector<uint64_t> pow2(2 * nh + 40000);
+      pow2[0] = 1;
+      for (size_t n = 1; n < pow2.size(); ++n) pow2[n] = pow2[n - 1] * 2 % p;
+      std::vector<std::pair<int64_t, uint64_t>> want;
+      for (uint64_t S : strides) {
+        for (int i = 0; i < kNumK; ++i) {
+          if (!((left >> i) & 1) || bsgs_stride(akmod[i]) != S) continue;
+          const uint32_t m = akmod[i];
+          for (uint32_t ri = 0; ri < aknres[i]; ++ri) {
+            for (uint64_t u = 0; u * m < S; ++u) {
+              for (uint64_t j = 0; j <= nh / S; ++j) {
+                const uint64_t n = akares[i][ri] + u * m + S * j;
+                if (pow2.at(n) == target[i]) want.emplace_back(ak[i], n);
+              }
+            }
+          }
+        }
+      }
+
+      hash_init(nh);
+      set_modulus(p);
+      testing::internal::CaptureStdout();
+      check_factors(p, c.mask);
+      const std::string console = testing::internal::GetCapturedStdout();
+      std::vector<std::pair<int64_t, uint64_t>> got;
+      std::istringstream in(console);
+      std::string line;
+      while (std::getline(in, line)) {
+        unsigned long long lp = 0, n = 0;
+        long long k = 0;
+        ASSERT_EQ(std::sscanf(line.c_str(), "%llu | %lld*2^%llu+1", &lp, &k, &n), 3) << line;
+        got.emplace_back(k, n);
+      }
+      EXPECT_EQ(got, want);
+      total += want.size();
+    }
+  }
+  EXPECT_GT(total, 1000u);  // the comparison is not vacuous
 }
 
 }  // namespace

@@ -2,13 +2,16 @@
 // skip count (equal keys come back in the order stored), wrap-around past the
 // last slot, full 64-bit key comparison, 32-bit tags, and clearing, checked
 // against a plain multimap on random fills up to the largest size any search
-// stores.
+// stores; the giant-step tables against independent powers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
+#include <string>
 #include <vector>
 
+#include "arith/modmul.h"
 #include "search/hash.h"
 
 namespace {
@@ -136,6 +139,66 @@ TEST(HashTable, RandomFillsMatchAMultimapAcrossClearings) {
     for (uint32_t t : ps.ahashexp) set += t != 0;
     EXPECT_EQ(set, 0u);
   }
+}
+
+// The giant-step tables: g^j with tag j + 1 against __int128 powers, for
+// counts around the four interleaved chains (below 16 one chain; 16 and up
+// four, with every remainder), equal keys (g of order 1, 2 or 5) returned in the
+// order of j, the slots in use (a power of two, at least 64 and at least four
+// times the entries, or all of them), and clearing back to all slots.
+TEST(HashTable, PowerTablesMatchIndependentPowersAndKeepTheOrderOfJ) {
+  using u128 = unsigned __int128;
+  const uint64_t p = 1000000000039ULL;  // prime
+  hash_init(20000000);
+  const uint32_t all = ps.hashmask + 1;
+  set_modulus(p);
+  std::mt19937_64 rng(77);
+  // g of order 5: the fifth root of unity 2^((p-1)/5) has repeated powers.
+  uint64_t root5 = 1;
+  {
+    uint64_t b = 2, e = (p - 1) / 5;
+    for (; e != 0; e >>= 1, b = static_cast<uint64_t>(static_cast<u128>(b) * b % p)) {
+      if (e & 1) root5 = static_cast<uint64_t>(static_cast<u128>(root5) * b % p);
+    }
+  }
+  ASSERT_NE(root5, 1u);
+  for (uint32_t count : {1u, 2u, 15u, 16u, 17u, 18u, 19u, 20u, 63u, 1263u, 4097u}) {
+    // Random g, then g of order 5, 1 (every key equal) and 2.
+    for (const int order : {0, 5, 1, 2}) {
+      SCOPED_TRACE("count " + std::to_string(count) + ", order " + std::to_string(order));
+      const uint64_t g = order == 0 ? rng() % (p - 2) + 2 : order == 5 ? root5 : order == 1 ? 1 : p - 1;
+      store_power_table(g, count, p);
+      const uint64_t used = uint64_t{ps.hashmask} + 1;
+      EXPECT_EQ(used & (used - 1), 0u);
+      EXPECT_GE(used, std::min<uint64_t>(all, std::max<uint64_t>(64, 4 * uint64_t{count})));
+      EXPECT_TRUE(used == all || used < 8 * uint64_t{count} || used == 64) << used;
+      std::multimap<uint64_t, uint32_t> ref;
+      uint64_t v = 1;
+      for (uint32_t j = 0; j < count; ++j) {
+        ref.emplace(v, j + 1);
+        v = static_cast<uint64_t>(static_cast<u128>(v) * g % p);
+      }
+      for (auto it = ref.begin(); it != ref.end();) {
+        const uint64_t k = it->first;
+        EXPECT_TRUE(hash_may_hold(k));
+        uint32_t skip = 0;
+        for (; it != ref.end() && it->first == k; ++it, ++skip) {
+          ASSERT_EQ(lookup_hash(key(k), skip), it->second);
+        }
+        ASSERT_EQ(lookup_hash(key(k), skip), 0u);
+      }
+      for (int j = 0; j < 200; ++j) {
+        const uint64_t absent = rng() % p;
+        if (ref.count(absent) == 0) {
+          ASSERT_EQ(lookup_hash(key(absent), 0), 0u);
+        }
+      }
+    }
+  }
+  clear_hash();
+  EXPECT_EQ(ps.hashmask + 1, all);
+  for (uint32_t t : ps.ahashexp) ASSERT_EQ(t, 0u);
+  for (uint64_t w : ps.ahashfilter) ASSERT_EQ(w, 0u);
 }
 
 TEST(HashTableDeathTest, OverfullTableIsAnInternalError) {

@@ -11,6 +11,10 @@
 
 #include <cmath>
 #include <map>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "arith/modmul.h"
 #include "search/hash.h"
@@ -424,6 +428,66 @@ TEST_F(Sph, LargestNhigh) {
   int fake = 0;
   for (const hit& h : out.hits) fake += h.k == ak[0] || h.k == ak[1] || h.k == ak[2];
   EXPECT_GE(fake, 3 + 2 + 4);  // n0 and its repeats every p - 1 below 2^32
+}
+
+// The residue-class search reports, per k in index order, per walk offset u,
+// per giant step j (equal table entries in the order stored): the console
+// lines must come in exactly that order, worked out here by brute force over
+// the n = X + u + S*j. Orders of 2 that make many table entries equal (31,
+// dividing S, so every giant step is 1) or give several hits per k (7815).
+TEST_F(Sph, ClassSearchReportsInWalkOrder) {
+  struct row {
+    u64 p;
+    uint32_t nh;
+    uint32_t M;
+  };
+  const row rows[] = {{2147483647, 20000, 62}, {1460279641, 100000, 15}, {1460279641, 100000, 53}};
+  for (const row& c : rows) {
+    SCOPED_TRACE("p = " + std::to_string(c.p) + ", M = " + std::to_string(c.M));
+    set_standard_db(c.nh, false);
+    hash_init(nhigh);
+    set_modulus(c.p);
+    const u64 ord = order_of_2(c.p);
+    uint64_t X[kNumK] = {};
+    for (int i = 0; i < kNumK; ++i) {
+      const u64 n0 = 1000 + 37 * static_cast<u64>(i);
+      set_fake_k(i, c.p, n0, 1, 0);
+      ps.amkinv[i] = powm(c.p - static_cast<u64>(ak[i]) % c.p, c.p - 2, c.p);
+      // A class with solutions when the order shares a factor with M, and
+      // one class off it for k index 5.
+      X[i] = (n0 + (i == 5 ? 1 : 0)) % c.M;
+    }
+    const uint32_t mask = kAllK & ~bit(3);
+    dir_->clear_factor_files();
+    testing::internal::CaptureStdout();
+    check_factors_sph(c.p, mask, c.M, X);
+    const std::string console = testing::internal::GetCapturedStdout();
+    std::vector<std::pair<int64_t, u64>> got;
+    std::istringstream in(console);
+    std::string line;
+    while (std::getline(in, line)) {
+      unsigned long long lp = 0, n = 0;
+      long long k = 0;
+      ASSERT_EQ(std::sscanf(line.c_str(), "%llu | %lld*2^%llu+1", &lp, &k, &n), 3) << line;
+      got.emplace_back(k, n);
+    }
+    const u64 r = static_cast<u64>(std::sqrt(static_cast<long double>(nhigh) / static_cast<long double>(c.M))) + 1;
+    const u64 S = r * c.M;
+    const u64 ulimit = std::min<u64>(S, u64{nhigh} + 1);
+    std::vector<std::pair<int64_t, u64>> want;
+    for (int i = 0; i < kNumK; ++i) {
+      if (!(mask & bit(i))) continue;
+      const u64 t = ps.amkinv[i];
+      for (u64 u = 0; u < ulimit; u += c.M) {
+        for (u64 j = 0; j <= nhigh / S; ++j) {
+          const u64 n = X[i] + u + S * j;
+          if (n <= UINT32_MAX && powm(2, n % ord, c.p) == t) want.emplace_back(ak[i], n);
+        }
+      }
+    }
+    EXPECT_GE(want.size(), 10u);  // the comparison is not vacuous
+    EXPECT_EQ(got, want);
+  }
 }
 
 }  // namespace
