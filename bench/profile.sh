@@ -80,9 +80,10 @@ run_in() {
   sed -n 's/^# Tested p  : \([0-9]*\)$/\1/p' "$scratch/$name/stat.txt" | tail -n 1
 }
 
-# Functions of the start-up (reading Vex.dat, the base primes) and of the
-# allocator and C library, which the main loop does not call.
-startup_re='read_db|db_parser|_Rb_tree|eratosthenes_base|hash_init|malloc|_int_free|_int_malloc|cfree|^free$|operator new|operator delete|memmove|memset|memcpy|strlen|unlink_chunk|__tcf_|exit|basic_string|char_traits|^_dl_|^0x'
+# Functions of the start-up (reading Vex.dat, the base primes), the end, and
+# the allocator, which the main loop does not call. memset and memcpy are
+# not among them: the searches may use them.
+startup_re='read_db|db_parser|_Rb_tree|eratosthenes_base|hash_init|malloc|_int_free|_int_malloc|cfree|^free$|operator new|operator delete|strlen|unlink_chunk|__tcf_|exit|basic_string|char_traits|^_dl_|^0x'
 
 # Function name without arguments, template-free enough to read.
 short_name='
@@ -120,7 +121,7 @@ if [ "$tools" != callgrind ]; then
           printf "%-55s %7.2f%% %7.2f%%\n", substr(nm[i], 1, 55), p[i], (loop > 0 ? 100 * p[i] / loop : 0)
           shown++
         }
-        printf "%-55s %7.2f%%\n", "start-up, allocator, C library, kernel (not in % loop)", total - loop
+        printf "%-55s %7.2f%%\n", "start-up, allocator, kernel (not in % loop)", total - loop
       }'
   echo
 fi
@@ -136,7 +137,7 @@ if [ "$tools" != perf ]; then
     '--toggle-collect=test_idea*')
   echo "primes: $primes"
   out=$scratch/callgrind/callgrind.out
-  self=$(callgrind_annotate "$out" 2>/dev/null)
+  self=$(callgrind_annotate --threshold=100 "$out" 2>/dev/null)
   incl=$(callgrind_annotate --inclusive=yes "$out" 2>/dev/null)
   inc_of() {  # inclusive Ir of the function whose short name is $1
     awk "$short_name"' /^ *[0-9,]+ +\( *[0-9.]+%\) +[^ ]*:/ {
@@ -151,11 +152,9 @@ if [ "$tools" != perf ]; then
     /^ *[0-9,]+ +\( *[0-9.]+%\) +[^ ]*:/ {
       v = $1; gsub(/,/, "", v); name = $0; sub(/^ *[0-9,]+ +\( *[0-9.]+%\) +/, "", name)
       f = short(name)
-      if (f ~ startup_re) { rest += v; next }
       if (++k > lines) next
       if (k == 1) printf "%-55s %12s %12s\n", "function (self)", "Ir/prime", "% test_idea"
       printf "%-55s %12.0f %11.1f%%\n", substr(f, 1, 55), v / n, (t > 0 ? 100 * v / t : 0)
     }
-    END { if (rest > 0) printf "%-55s %12.0f\n", "allocator, C library", rest / n }' \
-    lines="$lines" n="$primes" t="${test_idea:-0}" startup_re="$startup_re" <<<"$self"
+    ' lines="$lines" n="$primes" t="${test_idea:-0}" <<<"$self"
 fi
