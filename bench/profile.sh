@@ -69,15 +69,16 @@ scratch=$(mktemp -d /tmp/brindle-profile.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
 
 # Runs brindle over [pmin, pmin + w] under the given command prefix in a fresh
-# directory $scratch/$1; prints the number of primes tested.
+# directory $scratch/$1; sets primes to the number of primes tested.
 run_in() {
   local name=$1 w=$2
   shift 2
   mkdir -p "$scratch/$name"
   cp "$vex" "$scratch/$name/Vex.dat"
   (cd "$scratch/$name" && "$@" "$binary" -f "$pmin" "$((pmin + w))" </dev/null >brindle.log 2>tool.log) ||
-    die "the $name run failed (kept: see $scratch/$name)"
-  sed -n 's/^# Tested p  : \([0-9]*\)$/\1/p' "$scratch/$name/stat.txt" | tail -n 1
+    { trap - EXIT; die "the $name run failed (see $scratch/$name)"; }
+  primes=$(sed -n 's/^# Tested p  : \([0-9]*\)$/\1/p' "$scratch/$name/stat.txt" | tail -n 1)
+  [ -n "$primes" ] && [ "$primes" -gt 0 ] || { trap - EXIT; die "no primes counted in $scratch/$name"; }
 }
 
 # Functions of the start-up (reading Vex.dat, the base primes), the end, and
@@ -99,7 +100,7 @@ if [ "$tools" != callgrind ]; then
   command -v perf >/dev/null || die "perf is not installed"
   w=${width:-10000000}
   echo "== perf (cpu-clock): $(basename "$binary") -f $pmin $((pmin + w)), $(uptime | sed 's/.*load/load/')"
-  primes=$(run_in perf "$w" perf record -q -e cpu-clock -F 2000 -o perf.data)
+  run_in perf "$w" perf record -q -e cpu-clock -F 2000 -o perf.data
   echo "primes: $primes"
   perf report -i "$scratch/perf/perf.data" --no-children --sort symbol --stdio 2>/dev/null |
     awk -v lines="$lines" -v startup_re="$startup_re" '
@@ -133,8 +134,8 @@ if [ "$tools" != perf ]; then
   # Only the per-prime test (test_idea and everything it calls) is counted,
   # so start-up and the sieve stay out and a short range gives exact
   # per-prime figures. The sieve's share is in the perf profile.
-  primes=$(run_in callgrind "$w" valgrind --tool=callgrind --callgrind-out-file=callgrind.out \
-    '--toggle-collect=test_idea*')
+  run_in callgrind "$w" valgrind --tool=callgrind --callgrind-out-file=callgrind.out \
+    '--toggle-collect=test_idea*'
   echo "primes: $primes"
   out=$scratch/callgrind/callgrind.out
   self=$(callgrind_annotate --threshold=100 "$out" 2>/dev/null)

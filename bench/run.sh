@@ -120,6 +120,7 @@ for r in "${range_list[@]}"; do
   # Nothing to answer: -f never asks; stdin closed so that a question would end the run.
   if ! (cd "$dir" && /usr/bin/time -f "%U %S" -o time.txt "$binary" -f "$pmin" "$pmax" </dev/null \
         >brindle.log 2>&1); then
+    trap - EXIT  # keep the scratch directory for a look at the failure
     die "brindle failed on range $r (see $dir/brindle.log)"
   fi
   stat=$dir/stat.txt
