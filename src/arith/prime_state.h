@@ -28,16 +28,21 @@ struct prime_state {
   uint64_t r2 = 0;
   uint64_t bdivp = 0;
 
-  // Residue hash table (open addressing, linear probing). The allocation is
-  // a power of two sized at start-up from nhigh; the first hashmask + 1 slots
-  // (a power of two) are in use, a tag of 0 marks an empty slot.
-  std::vector<hash_entry_t> ahash;
+  // Residue hash table (chained buckets). Entry e (1-based, in the order
+  // stored) keeps its residue in ahash[e-1], its tag in ahashexp[e-1] and the
+  // entry stored before it in the same bucket in ahashnext[e-1] (0: none);
+  // ahashhead[b] is the last entry stored in bucket b (0: none). The arrays
+  // are sized at start-up from nhigh; the first hashmask + 1 buckets (a power
+  // of two) are in use, the bucket of a residue being its low bits.
+  std::vector<uint64_t> ahash;
   std::vector<uint32_t> ahashexp;
+  std::vector<uint32_t> ahashnext;
+  std::vector<uint32_t> ahashhead;
   uint32_t hashmask = 0;
   // Entries stored since the last clearing.
   uint32_t nhashused = 0;
   // One bit per value of the low key bits (hashfiltermask + 1 of them,
-  // sixteen per slot in use), set when a key with those bits is stored: a
+  // sixteen per bucket in use), set when a key with those bits is stored: a
   // clear bit means the key is absent.
   std::vector<uint64_t> ahashfilter;
   uint32_t hashfiltermask = 0;

@@ -17,6 +17,7 @@
 #include "arith/modmul.h"
 #include "db/candidates.h"
 #include "search/hash.h"
+#include "search/lanes.h"
 #include "search/report.h"
 #include "search/walk.h"
 
@@ -51,7 +52,10 @@ struct walk_group {
   uint64_t y[kWalkLanes];
 };
 
-void run_group(const walk_group& g, uint64_t stride, uint64_t d, uint64_t p) {
+// Walks the group from y = (-k)^-1 * 2^-r; g.y holds the exponents r on entry.
+void run_group(walk_group& g, uint64_t stride, uint64_t d, uint64_t p, uint64_t half) {
+  pow_exponents(half, g.y, g.n, g.y, p);
+  for (int l = 0; l < g.n; ++l) g.y[l] = mul_mod_p(ps.amkinv[g.k[l]], g.y[l], p);
   if (!walks_meet_table(g.y, g.n, stride / g.m, d, p)) return;
   for (int l = 0; l < g.n; ++l) walk_reporting(g.k[l], g.r[l], g.y[l], g.m, stride, d, p);
 }
@@ -65,7 +69,7 @@ void walk_stride(uint32_t mask, uint64_t stride, uint64_t p, uint64_t half) {
     if (!((mask >> i) & 1) || bsgs_stride(akmod[i]) != stride) continue;
     const uint32_t m = akmod[i];
     if (m != g.m) {
-      if (g.n != 0) run_group(g, stride, d, p);
+      if (g.n != 0) run_group(g, stride, d, p, half);
       g.n = 0;
       g.m = m;
       d = powmod(half, m, p);
@@ -73,17 +77,17 @@ void walk_stride(uint32_t mask, uint64_t stride, uint64_t p, uint64_t half) {
     }
     for (uint32_t j = 0; j < aknres[i]; ++j) {
       if (g.n == kWalkLanes) {
-        run_group(g, stride, d, p);
+        run_group(g, stride, d, p, half);
         g.n = 0;
       }
       const uint32_t r = akares[i][j];
       g.k[g.n] = i;
       g.r[g.n] = r;
-      g.y[g.n] = mul_mod_p(ps.amkinv[i], powmod(half, r, p), p);
+      g.y[g.n] = r;
       ++g.n;
     }
   }
-  if (g.n != 0) run_group(g, stride, d, p);
+  if (g.n != 0) run_group(g, stride, d, p, half);
 }
 
 }  // namespace

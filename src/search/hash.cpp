@@ -1,10 +1,12 @@
 // Residue hash table shared by the three discrete-log searches. Keys are
-// residues modulo p; the start slot is the low bits of the residue itself (no
-// further hashing, residues are evenly spread), collisions probe linearly and
-// wrap. Each store also sets the filter bit of its low key bits. Emptying
-// the table clears the tags and filter words of the slots in use, which a
-// giant-step table keeps within a few times its entries, however large the
-// allocation was sized.
+// residues modulo p; the bucket is the low bits of the residue itself (no
+// further hashing, residues are evenly spread). Entries go to sequential
+// arrays in the order stored, each linked to the entry stored before it in
+// its bucket, so a bucket's chain runs from its newest entry to its oldest.
+// Each store also sets the filter bit of its low key bits. Emptying the
+// table clears the bucket heads and filter words in use, which a giant-step
+// table keeps within a few times its entries, however large the allocation
+// was sized; the entries themselves are simply overwritten by the next fill.
 #include "search/hash.h"
 
 #include <cmath>
@@ -21,18 +23,18 @@ constexpr uint64_t kMinStride = 15840;
 // Most entries of one Pohlig-Hellman giant-step table (one factor below 2^24).
 constexpr uint64_t kMaxSubgroupTable = 4097;
 constexpr uint64_t kMinSlots = 8192;
-// A giant-step table uses only the first slots of the allocation: a power of
-// two, at least this many and at least kSpread times its entries, so that it
-// stays at most a quarter full while its slots and filter stay in the nearest
-// caches (a table of a few dozen entries spread over the whole allocation
-// would touch a new cache line with every store, lookup and clearing).
+// A giant-step table uses only the first buckets of the allocation: a power
+// of two, at least this many and at least kSpread times its entries, so that
+// chains stay short while its buckets and filter stay in the nearest caches
+// (a table of a few dozen entries spread over the whole allocation would
+// touch a new cache line with every store, lookup and clearing).
 constexpr uint64_t kMinActiveSlots = 64;
 constexpr uint64_t kSpread = 4;
-// Filter bits per slot: with a table at most a quarter full, about 1 in 64 of
-// the absent keys finds its bit set.
+// Filter bits per bucket: with at most a quarter as many entries as buckets,
+// about 1 in 64 of the absent keys finds its bit set.
 constexpr uint64_t kFilterBitsPerSlot = 16;
 
-// Probes the first `slots` slots of the allocation (a power of two).
+// Puts the first `slots` buckets of the allocation in use (a power of two).
 void set_active_slots(uint64_t slots) {
   ps.hashmask = static_cast<uint32_t>(slots - 1);
   ps.hashfiltermask = static_cast<uint32_t>(slots * kFilterBitsPerSlot - 1);
@@ -55,30 +57,34 @@ uint64_t largest_table(uint32_t nhigh) {
 // The table's arrays and fill count in locals, so that a run of stores keeps
 // them in registers.
 struct table_view {
-  hash_entry_t* keys;
+  uint64_t* vals;
   uint32_t* tags;
+  uint32_t* next;
+  uint32_t* head;
   uint64_t* filter;
   uint32_t mask;
   uint32_t filtermask;
   uint32_t n;
 
   table_view()
-      : keys(ps.ahash.data()),
+      : vals(ps.ahash.data()),
         tags(ps.ahashexp.data()),
+        next(ps.ahashnext.data()),
+        head(ps.ahashhead.data()),
         filter(ps.ahashfilter.data()),
         mask(ps.hashmask),
         filtermask(ps.hashfiltermask),
         n(ps.nhashused) {}
 
-  // The caller has checked that an empty slot is left.
+  // Stores v as entry n + 1. The caller has checked that there is room.
   void put(uint64_t v, uint32_t tag) {
-    const hash_entry_t key = make_hash_entry(v);
-    uint32_t slot = key.lo & mask;
-    while (tags[slot] != 0) slot = (slot + 1) & mask;
-    keys[slot] = key;
-    tags[slot] = tag;
-    ++n;
-    const uint32_t bit = key.lo & filtermask;
+    const uint32_t lo = static_cast<uint32_t>(v);
+    uint32_t* const b = head + (lo & mask);
+    next[n] = *b;
+    vals[n] = v;
+    tags[n] = tag;
+    *b = ++n;
+    const uint32_t bit = lo & filtermask;
     filter[bit >> 6] |= uint64_t{1} << (bit & 63);
   }
 };
@@ -89,32 +95,35 @@ void hash_init(uint32_t nhigh) {
   const uint64_t need = 2 * largest_table(nhigh);
   uint64_t slots = kMinSlots;
   while (slots < need) slots <<= 1;
-  ps.ahash.assign(slots, hash_entry_t{0, 0});
+  ps.ahash.assign(slots, 0);
   ps.ahashexp.assign(slots, 0);
+  ps.ahashnext.assign(slots, 0);
+  ps.ahashhead.assign(slots, 0);
   ps.nhashused = 0;
   ps.ahashfilter.assign(slots * kFilterBitsPerSlot / 64, 0);
   set_active_slots(slots);
 }
 
 void clear_hash() {
-  // Only the slots and filter bits in use can be set; they are at most
+  // Only the buckets and filter bits in use can be set; they are at most
   // kSpread times (plus kMinActiveSlots) the entries stored since the last
-  // clearing, when the table was filled by store_power_table.
+  // clearing, when the table was filled by store_power_table. The entries
+  // themselves need no clearing: no bucket refers to them any more.
   if (ps.nhashused != 0) {
-    std::memset(ps.ahashexp.data(), 0, (uint64_t{ps.hashmask} + 1) * sizeof(uint32_t));
+    std::memset(ps.ahashhead.data(), 0, (uint64_t{ps.hashmask} + 1) * sizeof(uint32_t));
     std::memset(ps.ahashfilter.data(), 0, (uint64_t{ps.hashfiltermask} + 1) / 8);
   }
   ps.nhashused = 0;
-  set_active_slots(ps.ahashexp.size());
+  set_active_slots(ps.ahashhead.size());
 }
 
 void hash_full() {
-  std::fprintf(stderr, "Internal error: residue hash table full (%u slots)\n", ps.hashmask + 1);
+  std::fprintf(stderr, "Internal error: residue hash table full (%zu slots)\n", ps.ahashhead.size());
   std::exit(1);
 }
 
 void store_hash(const hash_entry_t& key, uint32_t tag) {
-  if (ps.nhashused >= ps.hashmask) hash_full();
+  if (ps.nhashused + uint64_t{1} >= ps.ahash.size()) hash_full();
   table_view t;
   t.put(static_cast<uint64_t>(key.hi) << 32 | key.lo, tag);
   ps.nhashused = t.n;
@@ -122,7 +131,7 @@ void store_hash(const hash_entry_t& key, uint32_t tag) {
 
 void store_power_table(uint64_t g, uint32_t count, uint64_t p) {
   clear_hash();
-  if (count > ps.hashmask) hash_full();
+  if (count >= ps.ahash.size()) hash_full();
   uint64_t slots = kMinActiveSlots;
   while (slots < kSpread * count && slots <= ps.hashmask) slots <<= 1;
   set_active_slots(slots);
@@ -162,17 +171,20 @@ void store_power_table(uint64_t g, uint32_t count, uint64_t p) {
 }
 
 uint32_t lookup_hash_slow(const hash_entry_t& key, uint32_t skip) {
-  const uint32_t mask = ps.hashmask;
-  const uint32_t* const tags = ps.ahashexp.data();
-  const hash_entry_t* const keys = ps.ahash.data();
-  uint32_t slot = key.lo & mask;
-  uint32_t found = 0;
-  while (tags[slot] != 0) {
-    if (keys[slot].lo == key.lo && keys[slot].hi == key.hi) {
-      if (found == skip) return tags[slot];
-      ++found;
+  const uint64_t v = static_cast<uint64_t>(key.hi) << 32 | key.lo;
+  const uint64_t* const vals = ps.ahash.data();
+  const uint32_t* const next = ps.ahashnext.data();
+  // The chain runs from the last entry stored to the first: count the equal
+  // entries, then return the one that has skip equal entries before it.
+  const uint32_t first = ps.ahashhead[key.lo & ps.hashmask];
+  uint32_t equal = 0;
+  for (uint32_t e = first; e != 0; e = next[e - 1]) equal += vals[e - 1] == v;
+  if (skip >= equal) return 0;
+  uint32_t later = equal - 1 - skip;  // equal entries stored after the one sought
+  for (uint32_t e = first;; e = next[e - 1]) {
+    if (vals[e - 1] == v) {
+      if (later == 0) return ps.ahashexp[e - 1];
+      --later;
     }
-    slot = (slot + 1) & mask;
   }
-  return 0;
 }

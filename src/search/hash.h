@@ -1,54 +1,60 @@
-// Residue hash table of the discrete-log searches (in ps: ahash, ahashexp):
-// open addressing with linear probing, start slot = low bits of the residue.
-// Entries are never deleted; the table is emptied as a whole. A lookup of a
-// key returns the tags of equal keys in the order they were stored.
+// Residue hash table of the discrete-log searches (in ps): chained buckets,
+// bucket = low bits of the residue. Entries live in the order stored in
+// sequential arrays (residue, tag, link to the previous entry of the same
+// bucket); each bucket holds its last entry. Entries are never deleted; the
+// table is emptied as a whole. A lookup of a key returns the tags of equal
+// keys in the order they were stored.
 //
-// The allocation is sized once for the largest table of the run, but each
-// giant-step table probes only its first slots (ps.hashmask + 1 of them, a
-// power of two at least four times its entries), so that a small table stays
-// in the nearest caches. Beside the slots, a bit filter (ps.ahashfilter,
-// sixteen bits per slot in use) records which values of the low key bits
+// A store writes one random word (the bucket) and sequential ones (the
+// entry), with no probing and no branch, so that the giant-step tables of the
+// searches cost little more than their products. Each giant-step table uses
+// only the first buckets of the allocation (ps.hashmask + 1 of them, a power
+// of two at least four times its entries), so that a small table stays in
+// the nearest caches. Beside the buckets, a bit filter (ps.ahashfilter,
+// sixteen bits per bucket in use) records which values of the low key bits
 // have been stored. Nearly every lookup of the searches is of an absent key;
 // the filter answers those from one bit, with a branch that is almost never
-// taken, instead of a probe of the slot arrays.
+// taken, instead of a walk of a bucket's chain.
 #pragma once
 #include <cstdint>
 
 #include "arith/prime_state.h"
 
 // Allocates the table for a run with the given nhigh: a power of two number
-// of slots, at least 8192 and at least twice the largest table any search of
-// the run stores (giant steps of the stride search, of one Pohlig-Hellman
-// factor below 2^24, or of the residue-class search). Called once after the
-// candidate file is read, before the first prime; calling it again resizes
-// and empties the table. All slots are in use (ps.hashmask + 1 = slots).
+// of slots (buckets, and room for one entry fewer), at least 8192 and at
+// least twice the largest table any search of the run stores (giant steps of
+// the stride search, of one Pohlig-Hellman factor below 2^24, or of the
+// residue-class search). Called once after the candidate file is read,
+// before the first prime; calling it again resizes and empties the table.
+// All buckets are in use (ps.hashmask + 1 = slots).
 void hash_init(uint32_t nhigh);
 
-// Empties the table (all tags 0) and puts all slots in use again. Costs as
-// much as the slots in use, which store_power_table keeps within a few times
-// its entries; nothing when the table is already empty.
+// Empties the table (no entries, all buckets empty) and puts all buckets in
+// use again. Costs as much as the buckets in use, which store_power_table
+// keeps within a few times its entries; nothing when the table is already
+// empty.
 void clear_hash();
 
-// Ends the program: a store found no empty slot to leave (an internal error,
+// Ends the program: a store found no room for its entry (an internal error,
 // ruled out by the sizing of hash_init).
 [[noreturn]] void hash_full();
 
-// Stores key with tag (tag != 0) in the first empty slot of its probe path
-// among the slots in use. A store that would leave no empty slot is an
-// internal error (message on standard error, exit status 1): the sizing of
-// hash_init rules it out.
+// Stores key with tag (tag != 0) as the next entry, last in its bucket among
+// the buckets in use. A store that would fill every slot of the allocation
+// is an internal error (message on standard error, exit status 1): the
+// sizing of hash_init rules it out.
 void store_hash(const hash_entry_t& key, uint32_t tag);
 
 // Empties the table, then stores g^j with tag j + 1 for j = 0 .. count - 1
 // (count >= 1, g < p, modulus context set for p): the giant-step table of
-// all three searches, in the first slots of the allocation (the smallest
+// all three searches, in the first buckets of the allocation (the smallest
 // power of two, at least 64, that is at least four times count, or all of
-// them). The powers come from four interleaved product chains; the stores
+// them); entry j + 1 is g^j. The powers come from four interleaved product chains; the stores
 // keep the order of j, so equal keys come back in the order of j. Leaves
 // ps.bdivp changed.
 void store_power_table(uint64_t g, uint32_t count, uint64_t p);
 
-// The tag of the (skip+1)-th entry equal to key in probe order, or 0.
+// The tag of the (skip+1)-th entry equal to key in the order stored, or 0.
 uint32_t lookup_hash_slow(const hash_entry_t& key, uint32_t skip);
 
 inline uint32_t lookup_hash(const hash_entry_t& key, uint32_t skip) {

@@ -12,8 +12,7 @@
 // reaches that). The class table holds floor(nhigh/S) + 1 <= r
 // entries, r = floor(sqrt(nhigh/M)) + 1, at most 9269 for M >= 50 and any
 // 32-bit nhigh. hash_init(nhigh) makes the table at least twice as large as
-// either, so every table leaves empty slots and every lookup of an absent
-// key stops.
+// either, so every table fits with room to spare.
 #include "search/sph.h"
 
 #include <cmath>
@@ -23,6 +22,7 @@
 #include "db/candidates.h"
 #include "search/bsgs.h"
 #include "search/hash.h"
+#include "search/lanes.h"
 #include "search/per_prime.h"
 #include "search/report.h"
 #include "search/walk.h"
@@ -43,53 +43,6 @@ constexpr uint32_t kMaxFactor = 1u << 24;
 // Below this class modulus the residue-class search does not pay; the plain
 // search takes the survivors.
 constexpr uint64_t kMinClassModulus = 50;
-
-// v[l] = v[l]^e mod p for l < N (every v[l] < p, e != 0): the powers of N
-// lanes side by side, by the right-to-left binary powering of powmod in
-// Montgomery form, so that the squarings and products of one lane overlap
-// those of the others instead of waiting for the one before.
-template <int N>
-void pow_group(uint64_t* v, uint64_t e, uint64_t p) {
-  const uint64_t pinv = ps.pinv;
-  uint64_t x[N], r[N];
-#pragma GCC unroll 4
-  for (int l = 0; l < N; ++l) x[l] = detail::to_mont(v[l], p, pinv, ps.r2);
-  while (!(e & 1)) {
-    e >>= 1;
-#pragma GCC unroll 4
-    for (int l = 0; l < N; ++l) x[l] = detail::mont_mul(x[l], x[l], p, pinv);
-  }
-#pragma GCC unroll 4
-  for (int l = 0; l < N; ++l) r[l] = x[l];
-  e >>= 1;
-  while (e != 0) {
-#pragma GCC unroll 4
-    for (int l = 0; l < N; ++l) x[l] = detail::mont_mul(x[l], x[l], p, pinv);
-    if (e & 1) {
-#pragma GCC unroll 4
-      for (int l = 0; l < N; ++l) r[l] = detail::mont_mul(r[l], x[l], p, pinv);
-    }
-    e >>= 1;
-  }
-#pragma GCC unroll 4
-  for (int l = 0; l < N; ++l) v[l] = detail::from_mont(r[l], p, pinv);
-}
-
-// v[l] = v[l]^e mod p for l < n (every v[l] < p), in groups of up to four lanes.
-void pow_lanes(uint64_t* v, int n, uint64_t e, uint64_t p) {
-  if (e == 0) {
-    for (int l = 0; l < n; ++l) v[l] = 1;
-    return;
-  }
-  int l = 0;
-  for (; n - l >= 4; l += 4) pow_group<4>(v + l, e, p);
-  switch (n - l) {
-    case 3: pow_group<3>(v + l, e, p); break;
-    case 2: pow_group<2>(v + l, e, p); break;
-    case 1: v[l] = powmod(v[l], e, p); break;
-    default: break;
-  }
-}
 
 // Baby steps of N lanes side by side: for each lane l, the smallest i < s
 // with lookup_hash(y[l] * Ginv^i) = c != 0 gives log[l] = s*(c-1) + i; a lane
@@ -184,6 +137,7 @@ bool sph_idea(uint64_t p, uint64_t B, uint32_t mask) {
   uint64_t prevfactor = 0;  // factor of the giant-step table in the hash table
   uint64_t mult = 1;        // q^i while lifting the digits of a power of q
   uint64_t G = 0;           // generator of the subgroup of order f
+  uint64_t Ginv = 0;        // its inverse; ps.bdivp is set for it
   uint64_t s = 0;           // baby steps per search
   for (uint32_t j = 0; j < nf; ++j) {
     if (mask == 0) {
@@ -205,11 +159,12 @@ bool sph_idea(uint64_t p, uint64_t B, uint32_t mask) {
       ++sph_trace.tables;
       mult = 1;
       prevfactor = f;
+      // G^f = 2^B = 1, so G^(f-1) is the inverse of G; every digit of this
+      // factor's prime steps by it.
+      Ginv = powmod(G, f - 1, p);
+      set_bdivp(Ginv);
     }
 
-    uint64_t Ginv;
-    multinv(G, p, Ginv);
-    set_bdivp(Ginv);
     const uint64_t e = mult <= 1 ? M / f : B / (mult * f);
     // The targets of every k, lane a for k = lk[a], powered side by side.
     uint64_t y[kNumK];
@@ -220,10 +175,14 @@ bool sph_idea(uint64_t p, uint64_t B, uint32_t mask) {
       if (mult <= 1) {
         y[lanes] = H[k];  // t_k^(B/f) = H^e
       } else {
-        // (t_k * 2^-(n mod mult))^(B/(mult*f)) = G^(next digit)
-        y[lanes] = mul_mod_p(t[k], powmod(h, T[j - 1][k], p), p);
+        y[lanes] = T[j - 1][k];
       }
       lk[lanes++] = k;
+    }
+    if (mult > 1) {
+      // (t_k * 2^-(n mod mult))^(B/(mult*f)) = G^(next digit)
+      pow_exponents(h, y, lanes, y, p);
+      for (int a = 0; a < lanes; ++a) y[a] = mul_mod_p(t[lk[a]], y[a], p);
     }
     pow_lanes(y, lanes, e, p);
     // The smallest i with y*G^-i = G^(s*m) gives the logarithm s*m + i < f.
@@ -322,20 +281,22 @@ void check_factors_sph(uint64_t p, uint32_t mask, uint32_t M, const uint64_t X[]
   set_bdivp(D);
   // The walks of up to kWalkLanes k at a time, side by side; a group in
   // which some walk meets the table is walked again k by k, reporting.
-  int lk[kWalkLanes];
-  uint64_t y0[kWalkLanes];
-  int lanes = 0;
-  for (int k = 0; k <= kNumK; ++k) {
-    if (k < kNumK && !(mask & (1u << k))) continue;
-    if (lanes == kWalkLanes || (k == kNumK && lanes != 0)) {
-      if (walks_meet_table(y0, lanes, steps, D, p)) {
-        for (int a = 0; a < lanes; ++a) walk_class_reporting(p, lk[a], M, X[lk[a]], S, ulimit, y0[a], D);
-      }
-      lanes = 0;
+  // t_k*2^-X of every k, in index order.
+  int ks[kNumK];
+  uint64_t y0[kNumK];
+  int n = 0;
+  for (int k = 0; k < kNumK; ++k) {
+    if (!(mask & (1u << k))) continue;
+    ks[n] = k;
+    y0[n] = X[k];
+    ++n;
+  }
+  pow_exponents(h, y0, n, y0, p);
+  for (int a = 0; a < n; ++a) y0[a] = mul_mod_p(ps.amkinv[ks[a]], y0[a], p);
+  for (int a = 0; a < n; a += kWalkLanes) {
+    const int lanes = n - a < kWalkLanes ? n - a : kWalkLanes;
+    if (walks_meet_table(y0 + a, lanes, steps, D, p)) {
+      for (int l = a; l < a + lanes; ++l) walk_class_reporting(p, ks[l], M, X[ks[l]], S, ulimit, y0[l], D);
     }
-    if (k == kNumK) break;
-    lk[lanes] = k;
-    y0[lanes] = mul_mod_p(ps.amkinv[k], powmod(h, X[k], p), p);  // t_k*2^-X
-    ++lanes;
   }
 }

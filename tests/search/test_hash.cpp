@@ -1,6 +1,7 @@
 // Residue hash table: sizing for the run's nhigh, probe-order semantics of the
-// skip count (equal keys come back in the order stored), wrap-around past the
-// last slot, full 64-bit key comparison, 32-bit tags, and clearing, checked
+// skip count (equal keys come back in the order stored), keys sharing the
+// first and last bucket, full 64-bit key comparison, 32-bit tags, and
+// clearing (nothing of an earlier table comes back), checked
 // against a plain multimap on random fills up to the largest size any search
 // stores; the giant-step tables against independent powers.
 #include <gtest/gtest.h>
@@ -40,6 +41,8 @@ TEST(HashInit, SlotsArePowerOfTwoAndHoldEverySearchTable) {
     EXPECT_EQ(ps.hashmask + 1, r.slots) << "nhigh " << r.nhigh;
     EXPECT_EQ(ps.ahash.size(), r.slots);
     EXPECT_EQ(ps.ahashexp.size(), r.slots);
+    EXPECT_EQ(ps.ahashnext.size(), r.slots);
+    EXPECT_EQ(ps.ahashhead.size(), r.slots);
     const uint64_t stride_entries = r.nhigh / 15840 + 1;
     EXPECT_GE(ps.hashmask + 1, 2 * stride_entries);
   }
@@ -64,29 +67,44 @@ TEST(HashTable, EqualKeysComeBackInStoredOrder) {
   EXPECT_EQ(lookup_hash(key(a + (2ULL << 40)), 0), 0u);
 }
 
-TEST(HashTable, ProbePathWrapsPastTheLastSlot) {
+// Keys of the last and the first bucket, equal low words with other high
+// words, interleaved: each bucket's chain gives back its equal keys in the
+// order stored, keys of one bucket never answer for another, and a clearing
+// empties every bucket and filter bit in use.
+TEST(HashTable, SharedBucketsKeepKeysApartAndInStoredOrder) {
   hash_init(20000000);
   clear_hash();
   const uint32_t last = ps.hashmask;
-  const uint64_t x = last;                   // start slot: the last one
-  const uint64_t y = (5ULL << 32) | last;    // same slot, other key
-  const uint64_t z = 1ULL << 33;             // start slot 0
+  const uint64_t x = last;                   // bucket: the last one
+  const uint64_t y = (5ULL << 32) | last;    // same bucket, other key
+  const uint64_t z = 1ULL << 33;             // bucket 0
   store_hash(key(x), 1);
-  store_hash(key(y), 2);   // wraps to slot 0
-  store_hash(key(x), 3);   // slot 1
-  store_hash(key(z), 4);   // slot 0 taken: slot 2
-  EXPECT_EQ(ps.ahashexp[last], 1u);
-  EXPECT_EQ(ps.ahashexp[0], 2u);
-  EXPECT_EQ(ps.ahashexp[1], 3u);
-  EXPECT_EQ(ps.ahashexp[2], 4u);
+  store_hash(key(y), 2);
+  store_hash(key(x), 3);
+  store_hash(key(z), 4);
+  store_hash(key(y), 5);
+  store_hash(key(x), 6);
   EXPECT_EQ(lookup_hash(key(x), 0), 1u);
   EXPECT_EQ(lookup_hash(key(x), 1), 3u);
-  EXPECT_EQ(lookup_hash(key(x), 2), 0u);
+  EXPECT_EQ(lookup_hash(key(x), 2), 6u);
+  EXPECT_EQ(lookup_hash(key(x), 3), 0u);
   EXPECT_EQ(lookup_hash(key(y), 0), 2u);
+  EXPECT_EQ(lookup_hash(key(y), 1), 5u);
+  EXPECT_EQ(lookup_hash(key(y), 2), 0u);
   EXPECT_EQ(lookup_hash(key(z), 0), 4u);
+  EXPECT_EQ(lookup_hash(key(z), 1), 0u);
   EXPECT_EQ(lookup_hash(key(z + 1), 0), 0u);
+  EXPECT_EQ(lookup_hash(key(z | last), 0), 0u);  // the last bucket, absent
+  EXPECT_EQ(ps.nhashused, 6u);
   clear_hash();
-  for (uint32_t s : {last, 0u, 1u, 2u}) EXPECT_EQ(ps.ahashexp[s], 0u);
+  for (uint32_t b : ps.ahashhead) ASSERT_EQ(b, 0u);
+  for (uint64_t w : ps.ahashfilter) ASSERT_EQ(w, 0u);
+  EXPECT_EQ(lookup_hash(key(x), 0), 0u);
+  EXPECT_EQ(lookup_hash(key(z), 0), 0u);
+  // Refilled after the clearing, the old entries do not come back.
+  store_hash(key(z), 9);
+  EXPECT_EQ(lookup_hash(key(z), 0), 9u);
+  EXPECT_EQ(lookup_hash(key(z), 1), 0u);
   EXPECT_EQ(lookup_hash(key(x), 0), 0u);
 }
 
@@ -136,7 +154,8 @@ TEST(HashTable, RandomFillsMatchAMultimapAcrossClearings) {
     }
     clear_hash();
     uint32_t set = 0;
-    for (uint32_t t : ps.ahashexp) set += t != 0;
+    for (uint32_t b : ps.ahashhead) set += b != 0;
+    for (uint64_t w : ps.ahashfilter) set += w != 0;
     EXPECT_EQ(set, 0u);
   }
 }
@@ -162,7 +181,11 @@ TEST(HashTable, PowerTablesMatchIndependentPowersAndKeepTheOrderOfJ) {
     }
   }
   ASSERT_NE(root5, 1u);
-  for (uint32_t count : {1u, 2u, 15u, 16u, 17u, 18u, 19u, 20u, 63u, 1263u, 4097u}) {
+  // The previous table's keys: after the next table replaces it, those not
+  // stored again must be absent (a clearing that left buckets of a larger
+  // table set would return them).
+  std::multimap<uint64_t, uint32_t> before;
+  for (uint32_t count : {1u, 2u, 15u, 16u, 17u, 18u, 19u, 20u, 63u, 1263u, 4097u, 20u, 1263u, 2u}) {
     // Random g, then g of order 5, 1 (every key equal) and 2.
     for (const int order : {0, 5, 1, 2}) {
       SCOPED_TRACE("count " + std::to_string(count) + ", order " + std::to_string(order));
@@ -193,11 +216,17 @@ TEST(HashTable, PowerTablesMatchIndependentPowersAndKeepTheOrderOfJ) {
           ASSERT_EQ(lookup_hash(key(absent), 0), 0u);
         }
       }
+      for (const auto& old : before) {
+        if (ref.count(old.first) == 0) {
+          ASSERT_EQ(lookup_hash(key(old.first), 0), 0u);
+        }
+      }
+      before = ref;
     }
   }
   clear_hash();
   EXPECT_EQ(ps.hashmask + 1, all);
-  for (uint32_t t : ps.ahashexp) ASSERT_EQ(t, 0u);
+  for (uint32_t b : ps.ahashhead) ASSERT_EQ(b, 0u);
   for (uint64_t w : ps.ahashfilter) ASSERT_EQ(w, 0u);
 }
 
