@@ -4,6 +4,7 @@
 // candidate-file fixture (every n of the standard class of each k up to nhigh)
 // and a reader of factor files that checks every hit with __int128 arithmetic.
 #pragma once
+#include "common/test_files.h"
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -37,39 +38,12 @@ inline const char* const kUsage =
     "Some statistics are written to stat.txt\n"
     "\n";
 
-// A fresh directory under /tmp, removed with everything in it at the end.
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/brindle_app_XXXXXX";
-    path_ = mkdtemp(tmpl);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
+struct TempDir : testfiles::TempDir {
+  TempDir() : testfiles::TempDir("brindle_app") {}
 };
-
-inline void write_file(const std::string& path, const std::string& text) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f << text;
-}
-
-inline std::string read_file(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-inline bool exists(const std::string& path) { return std::filesystem::exists(path); }
+using testfiles::read_file;
+using testfiles::write_file;
+inline bool exists(const std::string& path) { return testfiles::file_exists(path); }
 
 inline size_t count(const std::string& text, const std::string& what) {
   size_t n = 0;

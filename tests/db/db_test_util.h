@@ -1,6 +1,7 @@
 // Helpers for the candidate database tests: a temporary directory removed on
 // exit, whole-file reads and writes, and a builder for candidate file text.
 #pragma once
+#include "common/test_files.h"
 #include <ftw.h>
 #include <unistd.h>
 
@@ -20,38 +21,12 @@ namespace dbtest {
 constexpr int32_t kStandardK[kNumK] = {4847,  5359,  10223, 19249, 21181, 22699,
                                        24737, 27653, 28433, 33661, 55459, 67607};
 
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/brindle_db_XXXXXX";
-    const char* p = mkdtemp(tmpl);
-    if (p) path_ = p;
-  }
-  ~TempDir() {
-    if (!path_.empty())
-      nftw(path_.c_str(), [](const char* f, const struct stat*, int, struct FTW*) { return ::remove(f); },
-           16, FTW_DEPTH | FTW_PHYS);
-  }
-  bool ok() const { return !path_.empty(); }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
+struct TempDir : testfiles::TempDir {
+  TempDir() : testfiles::TempDir("brindle_db") {}
 };
-
-inline void write_file(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
-
-inline std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-inline bool file_exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+using testfiles::file_exists;
+using testfiles::read_file;
+using testfiles::write_file;
 
 struct Section {
   int32_t k;

@@ -3,6 +3,7 @@
 // exit status, a parser of candidate files that is independent of the
 // program's reader, and a brute-force model of which n a bound removes.
 #pragma once
+#include "common/test_files.h"
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,36 +36,11 @@ inline const std_class kStandard[12] = {
     {21181, 20, 24}, {22699, 46, 72}, {24737, 7, 24}, {27653, 33, 36},
     {28433, 1, 24},  {33661, 0, 24},  {55459, 10, 12}, {67607, 3, 8}};
 
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/vexgen_test_XXXXXX";
-    path_ = mkdtemp(tmpl);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
+struct TempDir : testfiles::TempDir {
+  TempDir() : testfiles::TempDir("vexgen_test") {}
 };
-
-inline std::string read_file(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-inline void write_file(const std::string& path, const std::string& text) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f << text;
-}
+using testfiles::read_file;
+using testfiles::write_file;
 
 struct Result {
   int status = -1;  // exit status, -1 when the program did not exit normally
