@@ -5,7 +5,12 @@
 // lost while its n leaves the candidate set would never be found again.
 #include "search/report.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <iostream>
 
@@ -29,13 +34,27 @@ uint64_t k2n1_mod(uint64_t p, int64_t k, uint32_t n) {
   return static_cast<uint64_t>((kr * r + 1) % p);
 }
 
-// Appends one line to file; true when it was opened, written and closed.
+// Appends one line to file with one open, write and close (no stream
+// buffer to set up); true when all three succeeded.
 bool append_line(const char* file, const char* line) {
-  std::FILE* f = std::fopen(file, "a");
-  if (f == nullptr) return false;
-  bool ok = std::fputs(line, f) >= 0 && std::fputc('\n', f) != EOF;
-  ok = std::fflush(f) == 0 && ok;
-  ok = std::fclose(f) == 0 && ok;
+  const int fd = ::open(file, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  char buf[112];
+  const size_t len = std::strlen(line);
+  std::memcpy(buf, line, len);
+  buf[len] = '\n';
+  bool ok = true;
+  for (size_t done = 0; ok && done < len + 1;) {
+    const ssize_t w = ::write(fd, buf + done, len + 1 - done);
+    if (w > 0) {
+      done += static_cast<size_t>(w);
+    } else if (w < 0 && errno == EINTR) {
+      continue;
+    } else {
+      ok = false;
+    }
+  }
+  ok = ::close(fd) == 0 && ok;
   return ok;
 }
 
