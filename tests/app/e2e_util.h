@@ -4,6 +4,7 @@
 // candidate-file fixture (every n of the standard class of each k up to nhigh)
 // and a reader of factor files that checks every hit with __int128 arithmetic.
 #pragma once
+#include "common/run_program.h"
 #include "common/test_files.h"
 #include <fcntl.h>
 #include <signal.h>
@@ -51,45 +52,18 @@ inline size_t count(const std::string& text, const std::string& what) {
   return n;
 }
 
-struct Result {
-  int status = -1;  // exit status, or -1 when it did not exit normally
-  std::string out;
-  std::string err;
-};
+using testfiles::Result;
 
 // Starts brindle in dir with args; standard input from stdin_text, output to
 // the files .out and .err in dir. Returns the child's pid.
 inline pid_t start(const TempDir& dir, const std::vector<std::string>& args,
                    const std::string& stdin_text = "") {
   write_file(dir.file(".in"), stdin_text);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(dir.path().c_str()) != 0) _exit(127);
-    const int in = open(".in", O_RDONLY);
-    const int out = open(".out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = open(".err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0) _exit(127);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(kBrindle.c_str()));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(kBrindle.c_str(), argv.data());
-    _exit(127);
-  }
-  return pid;
+  return testfiles::start_program(kBrindle, dir.path(), args, ".in", ".out", ".err");
 }
 
 inline Result finish(const TempDir& dir, pid_t pid) {
-  int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
-  Result r;
-  r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-  r.out = read_file(dir.file(".out"));
-  r.err = read_file(dir.file(".err"));
-  return r;
+  return testfiles::finish_program(pid, dir.file(".out"), dir.file(".err"));
 }
 
 inline Result run(const TempDir& dir, const std::vector<std::string>& args,
@@ -119,14 +93,7 @@ inline std::string standard_vex(uint32_t nhigh) {
   return s.str();
 }
 
-// The lines of text, without their newline characters.
-inline std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> v;
-  std::istringstream s(text);
-  std::string line;
-  while (std::getline(s, line)) v.push_back(line);
-  return v;
-}
+using testfiles::lines;
 
 // 2^n mod p with __int128 products.
 inline uint64_t pow2mod(uint64_t n, uint64_t p) {

@@ -3,6 +3,7 @@
 // exit status, a parser of candidate files that is independent of the
 // program's reader, and a brute-force model of which n a bound removes.
 #pragma once
+#include "common/run_program.h"
 #include "common/test_files.h"
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -42,51 +43,20 @@ struct TempDir : testfiles::TempDir {
 using testfiles::read_file;
 using testfiles::write_file;
 
-struct Result {
-  int status = -1;  // exit status, -1 when the program did not exit normally
-  std::string out;
-  std::string err;
-};
+using testfiles::Result;
 
 // Runs program with args in dir, standard input empty.
 inline Result run(const std::string& program, const TempDir& dir,
                   const std::vector<std::string>& args) {
   const std::string out_path = dir.file(".out"), err_path = dir.file(".err");
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(dir.path().c_str()) != 0) _exit(127);
-    const int in = open("/dev/null", O_RDONLY);
-    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0) _exit(127);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
-  Result r;
-  r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-  r.out = read_file(out_path);
-  r.err = read_file(err_path);
+  const pid_t pid = testfiles::start_program(program, dir.path(), args, "/dev/null", out_path, err_path);
+  Result r = testfiles::finish_program(pid, out_path, err_path);
   std::filesystem::remove(out_path);
   std::filesystem::remove(err_path);
   return r;
 }
 
-inline std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> v;
-  std::istringstream s(text);
-  std::string line;
-  while (std::getline(s, line)) v.push_back(line);
-  return v;
-}
+using testfiles::lines;
 
 // A candidate file as written: header, then per section k and its n.
 struct Vex {

@@ -1,0 +1,69 @@
+// Runs a built program for the end-to-end tests: in a given directory, with
+// standard input from a file, standard output and standard error captured in
+// files, and the exit status (-1 when it did not exit normally).
+#pragma once
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/test_files.h"
+
+namespace testfiles {
+
+struct Result {
+  int status = -1;  // exit status, -1 when the program did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Starts program with args in dir; standard input from in_path ("/dev/null"
+// or a file), standard output and error to out_path and err_path. Returns
+// the child's pid.
+inline pid_t start_program(const std::string& program, const std::string& dir,
+                           const std::vector<std::string>& args, const std::string& in_path,
+                           const std::string& out_path, const std::string& err_path) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(127);
+    const int in = open(in_path.c_str(), O_RDONLY);
+    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0) _exit(127);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// Waits for the child and collects its exit status and captured output.
+inline Result finish_program(pid_t pid, const std::string& out_path, const std::string& err_path) {
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  Result r;
+  r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  r.out = read_file(out_path);
+  r.err = read_file(err_path);
+  return r;
+}
+
+// The lines of text, without their newline characters.
+inline std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> v;
+  std::istringstream s(text);
+  std::string line;
+  while (std::getline(s, line)) v.push_back(line);
+  return v;
+}
+
+}  // namespace testfiles
