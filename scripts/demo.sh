@@ -11,10 +11,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# The range: 3*10^7 wide above 10^9, with a save point every 5*10^6 of p.
+# The range: 1.5*10^8 wide above 10^9, with a save point every 2.5*10^7 of p.
 PMIN=1000000000
-PMAX=1030000000
-INTERVAL=5000000
+PMAX=1150000000
+INTERVAL=25000000
 
 for tool in cmake make c++; do
   if ! command -v "$tool" >/dev/null 2>&1; then
