@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "arith/ifma.h"
 #include "arith/modmul.h"
 
 namespace {
@@ -89,6 +90,33 @@ struct table_view {
   }
 };
 
+// Stores g^j with tag j + 1 for j = 0 .. count - 1, count >= 8, from eight
+// chains v_c = g^(j + c) stepped together by g^8 on the 52-bit multiply-add
+// instructions. The step multiplies by g^8 * 2^52 mod p in Montgomery form
+// (R = 2^52), so a canonical v < p gives v * g^8 mod p, below 2p, and one
+// subtraction makes it canonical again for the stores and the next step.
+// Returns the number of entries stored, a multiple of 8; modulus context set
+// for p, ps.bdivp set for g (and left so).
+BRINDLE_IFMA uint32_t put_powers_ifma(table_view& tv, uint64_t g, uint32_t count, uint64_t p) {
+  table_view t = tv;  // a local copy keeps the arrays and count in registers
+  alignas(64) uint64_t v[8];
+  v[0] = 1;
+  v[1] = g;
+  for (int c = 2; c < 8; ++c) v[c] = mul_mod_p_b(v[c - 1], g, p);
+  const uint64_t g8 = mul_mod_p_b(v[7], g, p);
+  const ifma_modulus md = ifma_set_modulus(p);
+  const __m512i step = _mm512_set1_epi64(static_cast<long long>(mul_mod_p(g8, pow2mod(52, p), p)));
+  __m512i x = _mm512_load_si512(v);
+  uint32_t j = 0;
+  for (; j + 8 <= count; j += 8) {
+    _mm512_store_si512(v, x);
+    x = ifma_reduce(ifma_mont_mul(x, step, md), md);
+    for (int c = 0; c < 8; ++c) t.put(v[c], j + c + 1);
+  }
+  tv.n = t.n;
+  return j;
+}
+
 }  // namespace
 
 void hash_init(uint32_t nhigh) {
@@ -138,7 +166,18 @@ void store_power_table(uint64_t g, uint32_t count, uint64_t p) {
   table_view t;
   set_bdivp(g);
   uint32_t j = 0;
-  if (count >= 16) {
+  if (count >= 32 && use_ifma) {
+    j = put_powers_ifma(t, g, count, p);
+    if (j < count) {
+      // The last few powers, in scalar steps from g^j (ps.bdivp is still g's).
+      uint64_t v = mul_mod_p_b(t.vals[t.n - 1], g, p);
+      for (;;) {
+        t.put(v, ++j);
+        if (j == count) break;
+        v = mul_mod_p_b(v, g, p);
+      }
+    }
+  } else if (count >= 16) {
     // Four chains v_c = g^(j + c), each stepped by g^4: four independent
     // products per round instead of one chain of dependent ones.
     uint64_t v0 = 1, v1 = g;

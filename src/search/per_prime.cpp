@@ -17,6 +17,7 @@
 // their product.
 #include "search/per_prime.h"
 
+#include "arith/ifma.h"
 #include "arith/modmul.h"
 #include "arith/numtheory.h"
 #include "db/candidates.h"
@@ -148,6 +149,95 @@ struct mont {
     return mp_hi == 0 ? 0 : p - mp_hi;
   }
 };
+
+// The same power tests in scalar Montgomery arithmetic (R = 2^64), for
+// processors without the 52-bit multiply-add instructions: sets the bit of
+// lane[l] in mask for each lane l < nl whose test holds.
+void power_tests_scalar(uint64_t p, const uint64_t* f, int nl, uint64_t E,
+                        const uint32_t (*gexp)[kMaxClassPrimes], const uint32_t* Gexp,
+                        const int* lane, uint32_t& mask) {
+  const mont m{p, inverse_mod_2_64(p)};
+  const uint64_t r2 = pow2mod(128, p);  // R^2 mod p
+  uint64_t base[kNumK], x[kNumK];
+  for (int l = 0; l < nl; ++l) x[l] = base[l] = m.mul(f[l], r2);
+  // Left-to-right binary powering, all lanes per bit.
+  for (int bit = 62 - __builtin_clzll(E); bit >= 0; --bit) {
+    for (int l = 0; l < nl; ++l) x[l] = m.mul(x[l], x[l]);
+    if ((E >> bit) & 1) {
+      for (int l = 0; l < nl; ++l) x[l] = m.mul(x[l], base[l]);
+    }
+  }
+  for (int l = 0; l < nl; ++l) {
+    uint64_t h = 1;
+    for (int j = 0; j < ncprimes; ++j) h *= cprimes[j].pw[Gexp[j] - gexp[l][j]];
+    uint64_t y = x[l];
+    if (h > 1) {
+      // y^h by right-to-left powering; h divides G, G divides B < 2^50.
+      uint64_t b = y;
+      y = 0;
+      bool first = true;
+      for (; h != 0; h >>= 1) {
+        if (h & 1) {
+          y = first ? b : m.mul(y, b);
+          first = false;
+        }
+        if (h > 1) b = m.mul(b, b);
+      }
+    }
+    if (m.out(y) == 1) mask |= 1u << lane[l];
+  }
+}
+
+// The power tests of up to 2*8 lanes on the 52-bit multiply-add
+// instructions: (f_l^E)^h_l = 1 for f_l < p (f_l != 0), with the shared
+// exponent E >= 1 and h_l >= 1, hmax the largest h_l. Returns the bit mask of
+// the lanes whose test holds. All values stay in Montgomery form with
+// R = 2^52, below 2p (see ifma_mont_mul); the lanes past the last test hold
+// f = 1 and their bits are set or not, the caller masks them off.
+BRINDLE_IFMA uint32_t power_tests_ifma(uint64_t p, const uint64_t* f, uint64_t E,
+                                       const uint64_t* h, uint64_t hmax) {
+  const ifma_modulus md = ifma_set_modulus(p);
+  // 2^104 mod p turns f into f*R mod p; 2^52 mod p is 1 in Montgomery form.
+  const __m512i r2 = _mm512_set1_epi64(static_cast<long long>(pow2mod(104, p)));
+  const __m512i one = _mm512_set1_epi64(static_cast<long long>(pow2mod(52, p)));
+  const __m512i b0 = ifma_mont_mul(_mm512_loadu_si512(f), r2, md);
+  const __m512i b1 = ifma_mont_mul(_mm512_loadu_si512(f + 8), r2, md);
+  __m512i x0 = b0, x1 = b1;
+  // Left-to-right binary powering; both vectors per bit.
+  for (int bit = 62 - __builtin_clzll(E); bit >= 0; --bit) {
+    x0 = ifma_mont_mul(x0, x0, md);
+    x1 = ifma_mont_mul(x1, x1, md);
+    if ((E >> bit) & 1) {
+      x0 = ifma_mont_mul(x0, b0, md);
+      x1 = ifma_mont_mul(x1, b1, md);
+    }
+  }
+  if (hmax > 1) {
+    // x^h per lane by right-to-left powering, the product taken in the lanes
+    // whose bit of h is set.
+    const __m512i h0 = _mm512_loadu_si512(h), h1 = _mm512_loadu_si512(h + 8);
+    __m512i y0 = one, y1 = one;
+    __m512i bit = _mm512_set1_epi64(1);
+    for (; hmax != 0; hmax >>= 1) {
+      y0 = _mm512_mask_mov_epi64(y0, _mm512_test_epi64_mask(h0, bit), ifma_mont_mul(y0, x0, md));
+      y1 = _mm512_mask_mov_epi64(y1, _mm512_test_epi64_mask(h1, bit), ifma_mont_mul(y1, x1, md));
+      if (hmax > 1) {
+        x0 = ifma_mont_mul(x0, x0, md);
+        x1 = ifma_mont_mul(x1, x1, md);
+      }
+      bit = _mm512_add_epi64(bit, bit);
+    }
+    x0 = y0;
+    x1 = y1;
+  }
+  // Out of Montgomery form (a product by 1 gives a value of at most p), then
+  // compared with 1.
+  const __m512i unit = _mm512_set1_epi64(1);
+  const __m512i out0 = ifma_reduce(ifma_mont_mul(x0, unit, md), md);
+  const __m512i out1 = ifma_reduce(ifma_mont_mul(x1, unit, md), md);
+  return static_cast<uint32_t>(_mm512_cmpeq_epi64_mask(out0, unit)) |
+         static_cast<uint32_t>(_mm512_cmpeq_epi64_mask(out1, unit)) << 8;
+}
 
 // Notes q^e (q prime) as a factor of slot i's modulus.
 void add_class_prime(int i, uint64_t q, uint32_t e) {
@@ -282,35 +372,24 @@ void test_idea(uint64_t p) {
         E *= c.ipw[Gexp[j]];  // exact division by q^Gexp
       }
     }
-    const mont m{p, inverse_mod_2_64(p)};
-    const uint64_t r2 = pow2mod(128, p);  // R^2 mod p
-    uint64_t base[kNumK], x[kNumK];
-    for (int l = 0; l < nl; ++l) x[l] = base[l] = m.mul(f[l], r2);
-    // Left-to-right binary powering, all lanes per bit.
-    for (int bit = 62 - __builtin_clzll(E); bit >= 0; --bit) {
-      for (int l = 0; l < nl; ++l) x[l] = m.mul(x[l], x[l]);
-      if ((E >> bit) & 1) {
-        for (int l = 0; l < nl; ++l) x[l] = m.mul(x[l], base[l]);
-      }
-    }
-    for (int l = 0; l < nl; ++l) {
-      uint64_t h = 1;
-      for (int j = 0; j < ncprimes; ++j) h *= cprimes[j].pw[Gexp[j] - gexp[l][j]];
-      uint64_t y = x[l];
-      if (h > 1) {
-        // y^h by right-to-left powering; h divides G, G divides B < 2^50.
-        uint64_t b = y;
-        y = 0;
-        bool first = true;
-        for (; h != 0; h >>= 1) {
-          if (h & 1) {
-            y = first ? b : m.mul(y, b);
-            first = false;
-          }
-          if (h > 1) b = m.mul(b, b);
+    if (use_ifma) {
+      uint64_t fv[16], hv[16];
+      uint64_t hmax = 1;
+      for (int l = 0; l < 16; ++l) {
+        fv[l] = l < nl ? f[l] : 1;
+        uint64_t h = 1;
+        if (l < nl) {
+          for (int j = 0; j < ncprimes; ++j) h *= cprimes[j].pw[Gexp[j] - gexp[l][j]];
         }
+        hv[l] = h;
+        if (h > hmax) hmax = h;
       }
-      if (m.out(y) == 1) mask |= 1u << lane[l];
+      const uint32_t ok = power_tests_ifma(p, fv, E, hv, hmax);
+      for (int l = 0; l < nl; ++l) {
+        if ((ok >> l) & 1) mask |= 1u << lane[l];
+      }
+    } else {
+      power_tests_scalar(p, f, nl, E, gexp, Gexp, lane, mask);
     }
   }
 

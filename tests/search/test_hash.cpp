@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "arith/ifma.h"
 #include "arith/modmul.h"
 #include "search/hash.h"
 
@@ -160,14 +161,14 @@ TEST(HashTable, RandomFillsMatchAMultimapAcrossClearings) {
   }
 }
 
-// The giant-step tables: g^j with tag j + 1 against __int128 powers, for
-// counts around the four interleaved chains (below 16 one chain; 16 and up
-// four, with every remainder), equal keys (g of order 1, 2 or 5) returned in the
-// order of j, the slots in use (a power of two, at least 64 and at least four
-// times the entries, or all of them), and clearing back to all slots.
-TEST(HashTable, PowerTablesMatchIndependentPowersAndKeepTheOrderOfJ) {
+// The giant-step tables of prime p: g^j with tag j + 1 against __int128
+// powers, for counts around the interleaved chains (below 16 one chain; 16
+// and up four, with every remainder; 32 and up eight on the vector path),
+// equal keys (g of order 1, 2 or 5) returned in the order of j, the slots in
+// use (a power of two, at least 64 and at least four times the entries, or
+// all of them), and clearing back to all slots.
+void check_power_tables(uint64_t p) {
   using u128 = unsigned __int128;
-  const uint64_t p = 1000000000039ULL;  // prime
   hash_init(20000000);
   const uint32_t all = ps.hashmask + 1;
   set_modulus(p);
@@ -185,7 +186,8 @@ TEST(HashTable, PowerTablesMatchIndependentPowersAndKeepTheOrderOfJ) {
   // stored again must be absent (a clearing that left buckets of a larger
   // table set would return them).
   std::multimap<uint64_t, uint32_t> before;
-  for (uint32_t count : {1u, 2u, 15u, 16u, 17u, 18u, 19u, 20u, 63u, 1263u, 4097u, 20u, 1263u, 2u}) {
+  for (uint32_t count : {1u, 2u, 15u, 16u, 17u, 18u, 19u, 20u, 31u, 32u, 33u, 39u, 40u, 63u, 1263u,
+                         4097u, 20u, 1263u, 2u}) {
     // Random g, then g of order 5, 1 (every key equal) and 2.
     for (const int order : {0, 5, 1, 2}) {
       SCOPED_TRACE("count " + std::to_string(count) + ", order " + std::to_string(order));
@@ -228,6 +230,20 @@ TEST(HashTable, PowerTablesMatchIndependentPowersAndKeepTheOrderOfJ) {
   EXPECT_EQ(ps.hashmask + 1, all);
   for (uint32_t b : ps.ahashhead) ASSERT_EQ(b, 0u);
   for (uint64_t w : ps.ahashfilter) ASSERT_EQ(w, 0u);
+}
+
+// Both paths of the table builds (the vector one where the processor has the
+// 52-bit multiply-add instructions), near 10^12 and just below 2^50.
+TEST(HashTable, PowerTablesMatchIndependentPowersAndKeepTheOrderOfJ) {
+  for (const bool vec : {false, true}) {
+    if (vec && !cpu_has_ifma()) continue;
+    use_ifma = vec;
+    for (const uint64_t p : {1000000000039ULL, 1125899906842511ULL}) {  // primes
+      SCOPED_TRACE(std::string(vec ? "vector" : "scalar") + " path, p " + std::to_string(p));
+      check_power_tables(p);
+    }
+  }
+  use_ifma = cpu_has_ifma();
 }
 
 TEST(HashTableDeathTest, OverfullTableIsAnInternalError) {
