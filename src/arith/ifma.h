@@ -56,15 +56,16 @@ BRINDLE_IFMA inline ifma_modulus ifma_set_modulus(uint64_t p) {
 //   t = (a*b + m*p)/2^52 = hi + floor(m*p/2^52) + (lo != 0)
 // is congruent to a*b*2^-52 modulo p, and t < a*b/2^52 + p < 2p < 2^51: the
 // result can be fed back as a factor, and is reduced where canonical values
-// are needed (ifma_reduce).
+// are needed (ifma_reduce). The carry goes into hi while m is computed, so
+// the dependent chain is three multiply-adds.
 BRINDLE_IFMA inline __m512i ifma_mont_mul(__m512i a, __m512i b, const ifma_modulus& m) {
   const __m512i zero = _mm512_setzero_si512();
   const __m512i lo = _mm512_madd52lo_epu64(zero, a, b);
   const __m512i hi = _mm512_madd52hi_epu64(zero, a, b);
-  const __m512i q = _mm512_madd52lo_epu64(zero, lo, m.npinv);
-  const __m512i t = _mm512_madd52hi_epu64(hi, q, m.p);
   const __mmask8 carry = _mm512_test_epi64_mask(lo, lo);
-  return _mm512_mask_sub_epi64(t, carry, t, _mm512_set1_epi64(-1));
+  const __m512i hic = _mm512_mask_sub_epi64(hi, carry, hi, _mm512_set1_epi64(-1));  // + 1
+  const __m512i q = _mm512_madd52lo_epu64(zero, lo, m.npinv);
+  return _mm512_madd52hi_epu64(hic, q, m.p);
 }
 
 // x mod p for x < 2p: x - p wraps around to a huge value exactly when x < p.
