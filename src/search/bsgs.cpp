@@ -15,6 +15,7 @@
 #include "search/bsgs.h"
 
 #include "arith/modmul.h"
+#include "arith/numtheory.h"
 #include "db/candidates.h"
 #include "search/hash.h"
 #include "search/lanes.h"
@@ -62,7 +63,9 @@ void run_group(walk_group& g, uint64_t stride, uint64_t d, uint64_t p, uint64_t 
 
 // Walks every listed residue class of the k of mask whose stride is this
 // one, against the current table.
-void walk_stride(uint32_t mask, uint64_t stride, uint64_t p, uint64_t half) {
+// A residue r of k index i is walked when its bit is set in live[i].
+void walk_stride(uint32_t mask, uint64_t stride, uint64_t p, uint64_t half,
+                 const uint32_t live[kNumK]) {
   walk_group g;
   uint64_t d = 0;  // 2^-g.m
   for (int i = 0; i < kNumK; ++i) {
@@ -80,6 +83,7 @@ void walk_stride(uint32_t mask, uint64_t stride, uint64_t p, uint64_t half) {
         run_group(g, stride, d, p, half);
         g.n = 0;
       }
+      if (!((live[i] >> j) & 1)) continue;
       const uint32_t r = akares[i][j];
       g.k[g.n] = i;
       g.r[g.n] = r;
@@ -92,13 +96,22 @@ void walk_stride(uint32_t mask, uint64_t stride, uint64_t p, uint64_t half) {
 
 }  // namespace
 
-void check_factors(uint64_t p, uint32_t mask) {
+void check_factors(uint64_t p, uint32_t mask, uint32_t M, const uint64_t* X) {
   const uint64_t half = (p + 1) / 2;  // 2^-1 mod p
-  // k with nothing to walk are done at once (a slot without class modulus
-  // lists no residues).
+  // The residues to walk per k; k with nothing to walk are done at once (a
+  // slot without class modulus lists no residues).
+  uint32_t live[kNumK] = {};
   uint32_t left = 0;
   for (int i = 0; i < kNumK; ++i) {
-    if (((mask >> i) & 1) && aknres[i] != 0 && akmod[i] != 0) left |= 1u << i;
+    if (!((mask >> i) & 1) || aknres[i] == 0 || akmod[i] == 0) continue;
+    live[i] = (1u << aknres[i]) - 1;
+    if (M > 1 && X != nullptr) {
+      const uint64_t g = gcd(akmod[i], M);
+      for (uint32_t j = 0; j < aknres[i]; ++j) {
+        if (akares[i][j] % g != X[i] % g) live[i] &= ~(1u << j);
+      }
+    }
+    if (live[i] != 0) left |= 1u << i;
   }
   // One table per distinct stride: first the k whose modulus divides 15840,
   // in index order, then the k of each other stride, in order of first
@@ -116,7 +129,7 @@ void check_factors(uint64_t p, uint32_t mask) {
     }
     // 2^(S*j), tag j + 1, for j = 0 .. floor(nhigh/S).
     store_power_table(pow2mod(stride, p), static_cast<uint32_t>(nhigh / stride + 1), p);
-    walk_stride(left, stride, p, half);
+    walk_stride(left, stride, p, half, live);
     for (int i = 0; i < kNumK; ++i) {
       if (((left >> i) & 1) && bsgs_stride(akmod[i]) == stride) left &= ~(1u << i);
     }

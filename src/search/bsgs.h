@@ -17,4 +17,11 @@ inline uint64_t bsgs_stride(uint32_t m) {
 // stride past it). Reads ps.amkinv[i] = (-k)^-1 mod p of those k, akmod,
 // aknres, akares, nhigh. The modulus context must hold p and hash_init must
 // have run; the hash table and ps.bdivp are left changed.
-void check_factors(uint64_t p, uint32_t mask);
+//
+// When the caller already knows that every solution of k index i satisfies
+// n = X[i] (mod M) (the Pohlig-Hellman search with M <= 49 hands over its
+// residues this way), a listed residue r with r != X[i] modulo
+// gcd(akmod[i], M) holds no solution and is not walked, and no table is
+// built when no residue is left. The hits reported are the same as without
+// the hint.
+void check_factors(uint64_t p, uint32_t mask, uint32_t M = 0, const uint64_t* X = nullptr);

@@ -253,7 +253,7 @@ bool sph_idea(uint64_t p, uint64_t B, uint32_t mask) {
     sph_trace.outcome = sph_all_whacked;
   } else if (M < kMinClassModulus) {
     sph_trace.outcome = sph_to_bsgs;
-    check_factors(p, mask);
+    check_factors(p, mask, static_cast<uint32_t>(M), X);
   } else {
     sph_trace.outcome = sph_to_classes;
     check_factors_sph(p, mask, static_cast<uint32_t>(M), X);
