@@ -86,7 +86,11 @@ class BsgsTest : public testing::Test {
 
   // Sets up the slots, forces hits where the prime allows it, runs the
   // search and checks the factor files against brute force.
-  void run_case(uint64_t p, uint32_t nh, const search_case& c, std::mt19937_64& rng) {
+  // With hint_M > 0 (a divisor of the order of 2, ord), the search gets the
+  // residue of every slot's solutions modulo hint_M, as the Pohlig-Hellman
+  // search hands it over; the hits must be the same.
+  void run_case(uint64_t p, uint32_t nh, const search_case& c, std::mt19937_64& rng,
+                uint32_t hint_M = 0, uint64_t ord = 0) {
     SCOPED_TRACE(std::string(c.what) + ", p = " + std::to_string(p) + ", nhigh = " + std::to_string(nh));
     TempDir dir;
     reset_db(nh);
@@ -144,7 +148,21 @@ class BsgsTest : public testing::Test {
     hash_init(nh);
     set_modulus(p);
     testing::internal::CaptureStdout();
-    check_factors(p, c.mask);
+    if (hint_M == 0) {
+      check_factors(p, c.mask);
+    } else {
+      // Every solution of slot i is n0 + j*ord with 2^n0 = target[i], so
+      // n = n0 (mod hint_M); a slot without solution takes any residue.
+      uint64_t X[kNumK] = {};
+      uint64_t w = 1;
+      for (uint64_t n = 0; n < ord; ++n) {
+        for (int i = 0; i < kNumK; ++i) {
+          if (w == target[i]) X[i] = n % hint_M;
+        }
+        w = w * 2 % p;
+      }
+      check_factors(p, c.mask, hint_M, X);
+    }
     const std::string console = testing::internal::GetCapturedStdout();
 
     const std::vector<hit> fact = read_hits("fact.txt");
@@ -216,6 +234,33 @@ TEST_F(BsgsTest, MatchesBruteForce) {
     }
   }
   EXPECT_GT(total_hits_, 500u);  // the comparison is not vacuous
+}
+
+// The residues known from the Pohlig-Hellman search: primes of known order of
+// 2 and a divisor M <= 49 of it; the walks skip the residues that contradict
+// n mod M, and the hits stay exactly those of the brute force.
+TEST_F(BsgsTest, KnownResiduesModuloMGiveTheSameHits) {
+  struct prime_case {
+    uint64_t p, ord;
+    uint32_t M;
+  };
+  const prime_case primes[] = {
+      {1460279641, 7815, 15},  {1913310257, 10582, 26}, {1514971391, 20645, 5},
+      {2146043153, 51106, 46}, {1229493337, 19711, 23}, {2348354977, 22396, 44},
+      {2735732143, 48917, 11},
+  };
+  std::mt19937_64 rng(777);
+  int run = 0;
+  const uint32_t nhighs[] = {50000, 123457, 200000};
+  for (const search_case& c : cases()) {
+    for (const prime_case& pc : primes) {
+      ASSERT_EQ(ref_pow(2, pc.ord, pc.p), 1u);
+      ASSERT_EQ(pc.ord % pc.M, 0u);
+      run_case(pc.p, nhighs[run++ % 3], c, rng, pc.M, pc.ord);
+      if (HasFatalFailure()) return;
+    }
+  }
+  EXPECT_GT(total_hits_, 300u);  // the comparison is not vacuous
 }
 
 // Orders of 2 that divide 15840: every giant step 2^(15840*j) is 1, so a walk
