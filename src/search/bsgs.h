@@ -6,9 +6,11 @@
 // gets the stride m * ceil(kBsgsStride / m), the least multiple of m not below it.
 constexpr uint32_t kBsgsStride = 15840;  // 2^5 * 3^2 * 5 * 11
 
-// The stride used for class modulus m (m >= 1).
+// The stride used for class modulus m (m >= 1). In 64 bits: for m near 2^32
+// the rounding sum kBsgsStride + m - 1 does not fit in 32.
 inline uint64_t bsgs_stride(uint32_t m) {
-  return static_cast<uint64_t>(m) * ((kBsgsStride + m - 1) / m);
+  const uint64_t m64 = m;
+  return m64 * ((kBsgsStride + m64 - 1) / m64);
 }
 
 // Finds and reports (report_factor) every n with k*2^n = -1 (mod p), for each

@@ -15,6 +15,9 @@
 // primes of the class moduli, the Jacobi symbol from reciprocity with the
 // fixed small -k or -2k, and the survivors' inverses from one inversion of
 // their product.
+//
+// A slot whose set holds a single n has no class modulus, so the searches
+// do not walk it; when it survives, that n is tested directly after them.
 #include "search/per_prime.h"
 
 #include "arith/ifma.h"
@@ -23,6 +26,7 @@
 #include "db/candidates.h"
 #include "search/bsgs.h"
 #include "search/order_bound.h"
+#include "search/report.h"
 #include "search/sph.h"
 
 // The built-in k, the residue a and modulus M of the class that holds all
@@ -66,6 +70,11 @@ struct class_prime {
 class_prime cprimes[kMaxClassPrimes];
 int ncprimes = 0;
 uint8_t slot_exp[kNumK][kMaxClassPrimes];  // exponent of each class prime in slot i's M
+
+// Slots whose set holds a single n up to nhigh: with no class modulus the
+// searches do not walk them, so that n is tested directly (2^n = (-k)^-1).
+uint32_t lone_mask = 0;
+uint32_t lone_n[kNumK];
 uint64_t slot_a[kNumK];                      // slot i's class residue a (0 without class)
 
 // The Jacobi symbol of -k*2^a by reciprocity, for the standard classes:
@@ -293,6 +302,14 @@ void initialize() {
     }
     if (M > 1) add_class_prime(i, M, 1);
   }
+  lone_mask = 0;
+  for (int i = 0; i < kNumK; ++i) {
+    if (akpower[i] != 0 || aunfacset[i].size() != 1) continue;
+    const uint32_t n = *aunfacset[i].begin();
+    if (n > nhigh) continue;
+    lone_n[i] = n;
+    lone_mask |= 1u << i;
+  }
   for (int j = 0; j < ncprimes; ++j) {
     class_prime& c = cprimes[j];
     c.pw[0] = 1;
@@ -420,4 +437,11 @@ void test_idea(uint64_t p) {
   }
   ps.amkinv[sv[0]] = inv;
   if (!sph_idea(p, B, mask)) check_factors(p, mask);
+  // A lone n that the searches above reached is no longer in its set.
+  for (uint32_t m = mask & lone_mask; m != 0; m &= m - 1) {
+    const int i = __builtin_ctz(m);
+    if (pow2mod(lone_n[i], p) == ps.amkinv[i] && aunfacset[i].count(lone_n[i]) != 0) {
+      report_factor(p, i, lone_n[i]);
+    }
+  }
 }

@@ -27,7 +27,8 @@ extern uint64_t stat_whackedp;
 
 // Once, after read_db: standard_kpowers is true when every slot has the
 // built-in k, residue and modulus (std_ak, std_akequiv, std_akpower); then
-// ak2powa holds k*2^a for each slot.
+// ak2powa holds k*2^a for each slot. Also notes the slots with akpower 0
+// whose set holds a single n up to nhigh.
 void initialize();
 
 // Tests one prime p (10^9 <= p < kPLimit), the prime last returned by the
@@ -36,5 +37,7 @@ void initialize();
 // a slot with akpower 0 carries no class information and is tested as if any
 // n were possible, a k divisible by p is eliminated), writes ps.amkinv of the
 // survivors and hands them to sph_idea, or to check_factors when it declines.
-// hash_init must have run.
+// A surviving slot with akpower 0 and a single n up to nhigh (as initialize
+// found it) has that n tested directly afterwards, and reported when it
+// divides and is still a candidate. hash_init must have run.
 void test_idea(uint64_t p);

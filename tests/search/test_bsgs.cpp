@@ -314,6 +314,37 @@ TEST_F(BsgsTest, HitAboveNhighIsReportedAsOutsideRange) {
   }
 }
 
+// Class moduli near 2^32 (a file with two n that far apart has such a
+// modulus): the stride is the modulus itself, and its rounding must not wrap
+// in 32 bits (from 2^32 - 15839 on it did, giving a stride of 0). The single
+// listed residue is found as the only hit up to nhigh.
+TEST_F(BsgsTest, ClassModulusNear2To32) {
+  const uint64_t p = 1000000007;
+  for (uint32_t m : {4294951456u, 4294951457u, 4294967280u, 4294967295u}) {
+    SCOPED_TRACE("modulus " + std::to_string(m));
+    TempDir dir;
+    reset_db(20000000);
+    aunfacset[0] = {15};
+    akpower[0] = m;
+    akequiv[0] = 15;
+    akmod[0] = m;
+    aknres[0] = 1;
+    akares[0][0] = 15;
+    EXPECT_EQ(bsgs_stride(m), m);
+    ak[0] = static_cast<int32_t>(k_with_factor(p, 15));
+    ASSERT_LT(static_cast<uint64_t>(ak[0]), 1ULL << 31);
+    ps.amkinv[0] = ref_inv(p - static_cast<uint64_t>(ak[0]), p);
+    hash_init(nhigh);
+    set_modulus(p);
+    testing::internal::CaptureStdout();
+    check_factors(p, 1);
+    const std::string console = testing::internal::GetCapturedStdout();
+    const std::string line = std::to_string(p) + " | " + std::to_string(ak[0]) + "*2^15+1";
+    EXPECT_EQ(console, line + "\n");
+    EXPECT_EQ(read_file("fact.txt"), line + "\n");
+  }
+}
+
 // The console lines come in the order of the walks: one table per stride
 // (15840 first, then the other strides in order of their first k), per k in
 // index order, per listed residue, per walk position u, per giant step j

@@ -102,6 +102,45 @@ TEST_F(SphPipeline, WorkedExamples) {
   EXPECT_TRUE(aunfacset[10].empty());
 }
 
+// A slot whose set holds one n (factors took the others) has no class
+// modulus; its n is still found, exactly once, by either search path. Slot 3
+// gets at each prime a k with a factor at its lone n (which varies with p),
+// the other slots keep the standard classes.
+TEST_F(SphPipeline, LoneCandidateIsFoundOnEveryPath) {
+  const uint32_t nh = 200000;
+  for (bool sph : {true, false}) {
+    SCOPED_TRACE(sph ? "Pohlig-Hellman path" : "plain search");
+    sph_enabled = sph;
+    start_window(1000000000);
+    int found = 0;
+    for (int count = 0; count < 300; ++count) {
+      const u64 p = next_sieved_p();
+      const uint32_t n0 = 1000 + static_cast<uint32_t>(p % 150000);
+      set_standard_db(nh, false);
+      const u64 k = p - pow2inv(n0, p) % p;  // k*2^n0 = -1 (mod p)
+      ASSERT_LT(k, 1ULL << 31);
+      ak[3] = static_cast<int32_t>(k);
+      akequiv[3] = akpower[3] = akmod[3] = aknres[3] = 0;
+      aunfacset[3] = {n0};
+      initialize();
+      hash_init(nhigh);
+      dir_->clear_factor_files();
+      testing::internal::CaptureStdout();
+      test_idea(p);
+      testing::internal::GetCapturedStdout();
+      const hit want{p, static_cast<int64_t>(k), n0};
+      int in_fact = 0, in_excl = 0;
+      for (const hit& h : read_hits("fact.txt")) in_fact += h.p == want.p && h.k == want.k && h.n == n0;
+      for (const hit& h : read_hits("factexcl.txt")) in_excl += h.p == want.p && h.k == want.k && h.n == n0;
+      ASSERT_EQ(in_fact, 1) << "p = " << p;
+      EXPECT_EQ(in_excl, 0) << "p = " << p;
+      EXPECT_TRUE(aunfacset[3].empty());
+      ++found;
+    }
+    EXPECT_EQ(found, 300);
+  }
+}
+
 // Windows from 10^9 to 2^50 with small and default nhigh. Real factors are
 // rare this far up (the hit-rich comparison is test_sph_diff); what counts
 // here is X[k] checked against the exact order of 2 at every prime, the
