@@ -1,20 +1,17 @@
 // Factor reporting. Hits are rare, so each one is checked again with plain
 // 128-bit arithmetic before anything is written, and each file line is
-// appended through its own open/write/close, so that it is on disk before the
-// search goes on. A factor that cannot be stored stops the run: a factor
-// lost while its n leaves the candidate set would never be found again.
+// appended whole (or not at all) before the search goes on; the program syncs
+// the files to disk before each save point. A factor that cannot be stored
+// stops the run: a factor lost while its n leaves the candidate set would
+// never be found again.
 #include "search/report.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
 #include <iostream>
 
 #include "db/candidates.h"
+#include "db/factor_files.h"
 #include "db/settings.h"
 
 namespace {
@@ -34,30 +31,6 @@ uint64_t k2n1_mod(uint64_t p, int64_t k, uint32_t n) {
   return static_cast<uint64_t>((kr * r + 1) % p);
 }
 
-// Appends one line to file with one open, write and close (no stream
-// buffer to set up); true when all three succeeded.
-bool append_line(const char* file, const char* line) {
-  const int fd = ::open(file, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  char buf[112];
-  const size_t len = std::strlen(line);
-  std::memcpy(buf, line, len);
-  buf[len] = '\n';
-  bool ok = true;
-  for (size_t done = 0; ok && done < len + 1;) {
-    const ssize_t w = ::write(fd, buf + done, len + 1 - done);
-    if (w > 0) {
-      done += static_cast<size_t>(w);
-    } else if (w < 0 && errno == EINTR) {
-      continue;
-    } else {
-      ok = false;
-    }
-  }
-  ok = ::close(fd) == 0 && ok;
-  return ok;
-}
-
 }  // namespace
 
 void report_factor(uint64_t p, int i, uint32_t n, uint32_t xmod) {
@@ -74,8 +47,8 @@ void report_factor(uint64_t p, int i, uint32_t n, uint32_t xmod) {
   const bool candidate = it != aunfacset[i].end();
   if (!candidate && !outputdupes) return;
 
-  const char* target = candidate ? "fact.txt" : "factexcl.txt";
-  if (!append_line(target, line)) {
+  const char* target = candidate ? kFactFile : kFactExclFile;
+  if (!append_factor_line(target, line)) {
     std::cout.flush();
     std::fprintf(stderr, "Error: cannot append to %s, factor not saved: %s\n", target, line);
     std::exit(1);

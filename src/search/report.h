@@ -13,7 +13,8 @@
 // console line follows, with "\t(outside range)" / "\t(duplicate)" or, for a
 // given xmod at non-zero verbose, "\t(xmod M[, outside range|, duplicate])".
 // Finally n is erased from aunfacset[i]. A line that cannot be appended (the
-// file cannot be opened, written or closed) ends the program with a message
-// on standard error naming the file and the factor, exit status 1, before n
-// is erased; so does a failed check.
+// file cannot be opened, written or closed; the file is then cut back to its
+// length before, so no partial line stays) ends the program with a message on
+// standard error naming the file and the factor, exit status 1, before n is
+// erased; so does a failed check.
 void report_factor(uint64_t p, int i, uint32_t n, uint32_t xmod = 0);

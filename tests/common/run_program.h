@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -21,11 +22,13 @@ struct Result {
 };
 
 // Starts program with args in dir; standard input from in_path ("/dev/null"
-// or a file), standard output and error to out_path and err_path. Returns
-// the child's pid.
+// or a file), standard output and error to out_path and err_path. in_child,
+// when given, runs in the child just before the program replaces it (to set
+// a resource limit, say). Returns the child's pid.
 inline pid_t start_program(const std::string& program, const std::string& dir,
                            const std::vector<std::string>& args, const std::string& in_path,
-                           const std::string& out_path, const std::string& err_path) {
+                           const std::string& out_path, const std::string& err_path,
+                           const std::function<void()>& in_child = {}) {
   const pid_t pid = fork();
   if (pid == 0) {
     if (chdir(dir.c_str()) != 0) _exit(127);
@@ -36,6 +39,7 @@ inline pid_t start_program(const std::string& program, const std::string& dir,
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
+    if (in_child) in_child();
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));

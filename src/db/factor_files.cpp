@@ -1,0 +1,159 @@
+// The factor files. Each line goes out with one open, write and close, and is
+// cut off again when the write does not complete, so a failed append leaves
+// the file as it was. Durability comes from sync_factor_files, which the
+// program calls before every save point: the status file never names a
+// prime whose factors are not on disk.
+#include "db/factor_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "db/candidates.h"
+
+namespace {
+
+// Files appended to since the last sync.
+std::vector<std::string> unsynced;
+
+void note_unsynced(const char* file) {
+  for (const std::string& name : unsynced) {
+    if (name == file) return;
+  }
+  unsynced.emplace_back(file);
+}
+
+// Writes all of buf to fd, retrying short writes and interruptions.
+bool write_all(int fd, const char* buf, size_t len) {
+  for (size_t done = 0; done < len;) {
+    const ssize_t w = ::write(fd, buf + done, len - done);
+    if (w > 0) {
+      done += static_cast<size_t>(w);
+    } else if (w < 0 && errno == EINTR) {
+      continue;
+    } else {
+      if (w == 0) errno = EIO;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool fsync_file(const std::string& name, std::string& error) {
+  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0 || ::fsync(fd) != 0) {
+    error = "cannot sync " + name + " to disk: " + std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  ::close(fd);
+  return true;
+}
+
+// Reads the decimal number at text[i..] into value (at most max); false when
+// there is no digit or the value is larger.
+bool read_number(const std::string& text, size_t& i, uint64_t max, uint64_t& value) {
+  const size_t start = i;
+  value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    const uint64_t digit = static_cast<uint64_t>(text[i] - '0');
+    if (value > (max - digit) / 10) return false;
+    value = value * 10 + digit;
+  }
+  return i > start;
+}
+
+bool read_literal(const std::string& text, size_t& i, const char* literal) {
+  const size_t len = std::strlen(literal);
+  if (text.compare(i, len, literal) != 0) return false;
+  i += len;
+  return true;
+}
+
+// Parses "p | k*2^n+1" (a CR before the line end allowed).
+bool parse_factor_line(const std::string& line, uint64_t& p, uint64_t& k, uint64_t& n) {
+  size_t i = 0;
+  if (!read_number(line, i, ~0ULL, p) || !read_literal(line, i, " | ") ||
+      !read_number(line, i, 0x7FFFFFFFULL, k) || !read_literal(line, i, "*2^") ||
+      !read_number(line, i, 0xFFFFFFFFULL, n) || !read_literal(line, i, "+1")) {
+    return false;
+  }
+  return i == line.size() || (i + 1 == line.size() && line[i] == '\r');
+}
+
+}  // namespace
+
+bool append_factor_line(const char* file, const char* line) {
+  const int fd = ::open(file, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  note_unsynced(file);
+  const off_t before = ::lseek(fd, 0, SEEK_END);
+  char buf[128];
+  size_t len = std::strlen(line);
+  if (len > sizeof buf - 1) len = sizeof buf - 1;
+  std::memcpy(buf, line, len);
+  buf[len++] = '\n';
+  bool ok = before >= 0 && write_all(fd, buf, len);
+  int err = errno;
+  if (!ok && before >= 0) {
+    // Whatever part of the line reached the file goes again.
+    while (::ftruncate(fd, before) != 0 && errno == EINTR) {
+    }
+  }
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) errno = err;
+  return ok;
+}
+
+bool sync_factor_files(std::string& error) {
+  while (!unsynced.empty()) {
+    if (!fsync_file(unsynced.back(), error)) return false;
+    unsynced.pop_back();
+  }
+  return true;
+}
+
+bool end_torn_line(const char* file, std::string& error) {
+  const int fd = ::open(file, O_RDWR | O_APPEND | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return true;
+    error = std::string("cannot open ") + file + ": " + std::strerror(errno);
+    return false;
+  }
+  bool ok = true;
+  struct stat st;
+  char last = '\n';
+  if (::fstat(fd, &st) != 0 || (st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) != 1)) {
+    error = std::string("cannot read ") + file + ": " + std::strerror(errno);
+    ok = false;
+  } else if (last != '\n') {
+    if (!write_all(fd, "\n", 1) || ::fsync(fd) != 0) {
+      error = std::string("cannot end the torn last line of ") + file + ": " + std::strerror(errno);
+      ok = false;
+    }
+  }
+  ::close(fd);
+  return ok;
+}
+
+size_t forget_reported_factors(const char* file, uint64_t pfrom, uint64_t pto) {
+  std::ifstream in(file, std::ios::binary);
+  size_t taken = 0;
+  std::string line;
+  while (std::getline(in, line)) {
+    uint64_t p = 0, k = 0, n = 0;
+    if (!parse_factor_line(line, p, k, n) || p < pfrom || p >= pto) continue;
+    for (int i = 0; i < kNumK; ++i) {
+      if (static_cast<uint64_t>(ak[i]) == k) taken += aunfacset[i].erase(static_cast<uint32_t>(n));
+    }
+  }
+  return taken;
+}
