@@ -1,10 +1,11 @@
 // Command line: the usage text, the number parser shared with the status
-// file reader, and the switch grammar (one switch per argument, compared as a
-// whole word; positional values are p, the first pmin, every later one pmax).
+// file reader, the switch grammar (grouped switch letters, at most two
+// positional values, digits only) and the range checks.
 #include "app/cli.h"
 
 #include <iostream>
 
+#include "arith/limits.h"
 #include "db/settings.h"
 
 namespace {
@@ -19,6 +20,47 @@ size_t skip_space(const std::string& text) {
   size_t i = 0;
   while (i < text.size() && is_space(text[i])) ++i;
   return i;
+}
+
+// One switch group ("-d", "-fu", "-vvi 20000"): applies its letters to s
+// and the globals; i takes argv[i + 1] and advances i past it. Returns 0, or
+// the exit status of a refusal.
+int parse_switch_group(int argc, const char* const* argv, int& i, run_settings& s) {
+  const std::string arg = argv[i];
+  if (arg.size() == 1) return refuse("switch letter missing: -");
+  int vs = 0;
+  for (size_t j = 1; j < arg.size(); ++j) {
+    switch (arg[j]) {
+      case 'd':
+        outputdupes = false;
+        break;
+      case 'f':
+        s.force = true;
+        break;
+      case 'u':
+        s.update = true;
+        break;
+      case 'v':
+        ++vs;
+        break;
+      case 'i': {
+        if (j + 1 != arg.size()) {
+          return refuse("-i takes a value, so it must end its switch group: " + arg);
+        }
+        if (i + 1 >= argc) return refuse("-i needs a save interval after it");
+        const std::string value = argv[++i];
+        if (!is_decimal(value)) return refuse("not a number for -i: " + value);
+        s.save_interval = toint(value);
+        break;
+      }
+      default: {
+        const std::string letter(1, arg[j]);
+        return refuse("unknown switch: " + letter + (arg.size() > 2 ? " in " + arg : ""));
+      }
+    }
+  }
+  if (vs > 0) verbose = vs >= 2 ? 2 : 1;
+  return 0;
 }
 
 }  // namespace
@@ -47,9 +89,12 @@ uint64_t toint(const std::string& text) {
   return value;
 }
 
-bool starts_with_digit(const std::string& text) {
-  const size_t i = skip_space(text);
-  return i < text.size() && is_digit(text[i]);
+bool is_decimal(const std::string& text) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (!is_digit(c)) return false;
+  }
+  return true;
 }
 
 int refuse(const std::string& message) {
@@ -58,37 +103,47 @@ int refuse(const std::string& message) {
 }
 
 int parse_command_line(int argc, const char* const* argv, run_settings& s) {
+  int values = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    if (arg.size() >= 2 && arg[0] == '-' && is_digit(arg[1])) {
+      return refuse("negative number not allowed: " + arg);
+    }
     if (!arg.empty() && arg[0] == '-') {
-      const std::string word = arg.substr(1);
-      if (word == "d") {
-        outputdupes = false;
-      } else if (word == "f") {
-        s.force = true;
-      } else if (word == "i") {
-        if (i + 1 >= argc) return refuse("-i needs a save interval after it");
-        const std::string value = argv[++i];
-        if (!starts_with_digit(value)) return refuse("not a number for -i: " + value);
-        s.save_interval = toint(value);
-      } else if (word == "u") {
-        s.update = true;
-      } else if (word == "v") {
-        verbose = 1;
-      } else if (word == "vv") {
-        verbose = 2;
-      } else {
-        std::cout << "unknown switch: " << word << "\n";
-      }
+      if (const int status = parse_switch_group(argc, argv, i, s)) return status;
+      continue;
+    }
+    if (!is_decimal(arg)) return refuse("not a number: " + arg);
+    if (values == 2) return refuse("too many values: " + arg + " (only p_min and p_max are taken)");
+    if (values++ == 0) {
+      s.pmin = toint(arg);
+      s.range_given = true;
     } else {
-      if (!starts_with_digit(arg)) return refuse("not a number: " + arg);
-      if (!s.range_given) {
-        s.pmin = toint(arg);
-        s.range_given = true;
-      } else {
-        s.pmax = toint(arg);
-      }
+      s.pmax = toint(arg);
     }
   }
+  if (s.save_interval < kMinSaveInterval) {
+    s.save_interval = kMinSaveInterval;
+    std::cout << "Save interval raised to " << kMinSaveInterval << ", the smallest allowed"
+              << std::endl;
+  }
   return 0;
+}
+
+int check_range(uint64_t pmin, uint64_t& pmax) {
+  if (pmax > kPLimit) {
+    std::cout << "This program only supports p up to " << kPLimit << "\n";
+    pmax = kPLimit;
+  }
+  if (pmax <= pmin) return refuse("pmax <= pmin");
+  if (pmin < kPMinLimit) {
+    return refuse("Sorry, pmin has to be at least 10^9 (1G) for this program to work.");
+  }
+  return 0;
+}
+
+bool check_new_range(uint64_t pmin, uint64_t pmax) {
+  const uint64_t top = pmax > kPLimit ? kPLimit : pmax;
+  if (top > pmin && pmin >= kPMinLimit) return true;
+  return check_range(pmin, pmax) == 0;
 }

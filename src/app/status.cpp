@@ -1,12 +1,17 @@
 // Progress status file "VexStatus.dat" and the range questions. The file is
-// opened for one read pass or one append and closed again at once, so each
-// save point is on disk before the main loop goes on. Failures to write it
-// cost no data (a resumed run only repeats work), so the run goes on; the
-// first one is reported once on standard error.
+// opened for one read pass or one append and closed again at once; each
+// append is written whole and synced before it returns, so a save point is
+// on disk before the main loop goes on. Failures to write it cost no data (a
+// resumed run only repeats work), so the run goes on; the first one is
+// reported once on standard error.
 #include "app/status.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
 #include <iostream>
 #include <string>
 
@@ -16,6 +21,12 @@ namespace {
 
 const char* const kStatusFile = "VexStatus.dat";
 
+bool is_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
 void warn_status_write_failed() {
   static bool warned = false;
   if (warned) return;
@@ -24,25 +35,58 @@ void warn_status_write_failed() {
             << "; the run goes on, but its progress is not saved" << std::endl;
 }
 
-// Appends text to the status file and closes it; warns once on failure.
+// Appends text to the status file, on disk when it returns; warns once on
+// failure.
 void append_status(const std::string& text) {
-  std::ofstream f(kStatusFile, std::ios::app);
-  if (f) f << text;
-  if (f) f.close();
-  if (!f) warn_status_write_failed();
+  if (!append_durably(kStatusFile, text)) warn_status_write_failed();
+}
+
+// Puts the working directory's entries on disk, so a status file just
+// created (or removed) stays so after a power cut. Best effort: some file
+// systems cannot sync a directory, and a lost entry only means repeated work.
+void sync_working_directory() {
+  const int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
 }
 
 void write_range(uint64_t pmin, uint64_t pmax) {
   append_status("pmax=" + std::to_string(pmax) + "\npmin=" + std::to_string(pmin) + "\n");
+  sync_working_directory();
 }
 
 void remove_status() {
   if (std::remove(kStatusFile) != 0) warn_status_write_failed();
 }
 
+// Opens the status file for reading; -1 when it cannot be opened. Never
+// waits: a FIFO of that name without a writer reads as empty.
+int open_status() { return open(kStatusFile, O_RDONLY | O_CLOEXEC | O_NONBLOCK); }
+
 bool status_exists() {
-  std::ifstream f(kStatusFile);
-  return static_cast<bool>(f);
+  const int fd = open_status();
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+// The status file as parse_status_text reads it, in blocks, up to its
+// "Done" line; found is false when it cannot be opened. A read error ends
+// the text there.
+status_summary read_status_file() {
+  const int fd = open_status();
+  if (fd < 0) return status_summary{};
+  status_parser parser;
+  char block[65536];
+  while (!parser.done()) {
+    const ssize_t n = read(fd, block, sizeof block);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    parser.feed(block, static_cast<size_t>(n));
+  }
+  close(fd);
+  return parser.finish();
 }
 
 void say_end_of_input() {
@@ -75,20 +119,120 @@ bool ask_billions(const char* question, uint64_t& value) {
   return true;
 }
 
-// A "pmin"/"pmax" line carries its value from the sixth character on; the
-// fifth (normally "=") is skipped whatever it is. False for a line too short
-// to hold a value or without digits there: such a line is ignored.
-bool line_value(const std::string& line, uint64_t& value) {
-  if (line.size() < 6) return false;
-  const std::string rest = line.substr(5);
-  if (!starts_with_digit(rest)) return false;
-  value = toint(rest);
-  return true;
+enum class answer { yes, no, other, end };
+
+// Reads one line of standard input as an answer to a [y/n] question: end
+// when the input has ended before any character. Leading blanks are skipped
+// and the rest is kept up to kMaxAnswer characters; a line that goes on past
+// that with anything but blanks is neither yes nor no.
+answer read_yes_no() {
+  const size_t kMaxAnswer = 64;
+  std::string line;
+  bool any = false;
+  bool overlong = false;
+  for (;;) {
+    const std::istream::int_type c = std::cin.get();
+    if (c == std::istream::traits_type::eof()) break;
+    any = true;
+    if (c == '\n') break;
+    const char ch = static_cast<char>(c);
+    if (line.empty() && is_space(ch)) continue;
+    if (line.size() < kMaxAnswer) {
+      line += ch;
+    } else if (!is_space(ch)) {
+      overlong = true;
+    }
+  }
+  if (!any) return answer::end;
+  if (overlong) return answer::other;
+  size_t end = line.size();
+  while (end > 0 && is_space(line[end - 1])) --end;
+  std::string word = line.substr(0, end);
+  for (char& c : word) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  if (word == "y" || word == "yes") return answer::yes;
+  if (word == "n" || word == "no") return answer::no;
+  return answer::other;
 }
 
 }  // namespace
 
+void status_parser::feed(const char* data, size_t size) {
+  const uint64_t max = ~0ULL;
+  for (size_t i = 0; i < size && !summary_.finished; ++i) {
+    const char c = data[i];
+    if (c == '\n') {
+      end_line();
+      continue;
+    }
+    if (length_ < 6) ++length_;
+    switch (state_) {
+      case state::head:
+        head_[length_ - 1] = c;
+        if (length_ == 5) {
+          const bool pmin = std::memcmp(head_, "pmin", 4) == 0;
+          const bool pmax = std::memcmp(head_, "pmax", 4) == 0;
+          is_pmin_ = pmin;
+          state_ = pmin || pmax ? state::blank : state::skip;
+        }
+        break;
+      case state::blank:
+        if (is_space(c)) break;
+        if (!is_digit(c)) {
+          state_ = state::skip;
+          break;
+        }
+        has_value_ = true;
+        value_ = static_cast<uint64_t>(c - '0');
+        state_ = state::digits;
+        break;
+      case state::digits: {
+        if (!is_digit(c)) {
+          state_ = state::skip;
+          break;
+        }
+        const uint64_t digit = static_cast<uint64_t>(c - '0');
+        value_ = value_ > (max - digit) / 10 ? max : value_ * 10 + digit;
+        break;
+      }
+      case state::skip:
+        break;
+    }
+  }
+}
+
+void status_parser::end_line() {
+  if (length_ == 4 && std::memcmp(head_, "Done", 4) == 0) {
+    summary_.finished = true;
+  } else if (has_value_) {
+    if (is_pmin_) {
+      summary_.pmin = value_;
+      if (!summary_.first_pmin) summary_.first_pmin = value_;
+    } else {
+      summary_.pmax = value_;
+    }
+  }
+  length_ = 0;
+  state_ = state::head;
+  has_value_ = false;
+  value_ = 0;
+}
+
+status_summary status_parser::finish() {
+  if (!summary_.finished) end_line();
+  summary_.found = true;
+  return summary_;
+}
+
+status_summary parse_status_text(const std::string& text) {
+  status_parser parser;
+  parser.feed(text.data(), text.size());
+  return parser.finish();
+}
+
 bool new_status_range(uint64_t pmin, uint64_t pmax, bool force) {
+  if (!check_new_range(pmin, pmax)) return false;
   if (status_exists()) {
     if (!force && !ask_clear_vexstatus_dat()) return false;
     remove_status();
@@ -97,39 +241,30 @@ bool new_status_range(uint64_t pmin, uint64_t pmax, bool force) {
   return true;
 }
 
-bool resume_status_range(uint64_t& pmin, uint64_t& pmax, bool force) {
-  bool found = false;
-  bool finished = false;
-  {
-    std::ifstream f(kStatusFile);
-    found = static_cast<bool>(f);
-    std::string line;
-    while (found && std::getline(f, line)) {
-      uint64_t value = 0;
-      if (line.compare(0, 4, "pmin") == 0) {
-        if (line_value(line, value)) pmin = value;
-      } else if (line.compare(0, 4, "pmax") == 0) {
-        if (line_value(line, value)) pmax = value;
-      } else if (line == "Done") {
-        finished = true;
-        break;
-      }
-    }
-  }
-  if (found && !finished) {
+bool resume_status_range(uint64_t& pmin, uint64_t& pmax, bool force, bool& resumed,
+                         uint64_t& first_pmin) {
+  const status_summary file = read_status_file();
+  if (file.pmin) pmin = *file.pmin;
+  if (file.pmax) pmax = *file.pmax;
+  resumed = file.found && !file.finished;
+  if (resumed) {
+    first_pmin = file.first_pmin ? *file.first_pmin : pmin;
     if (pmin < pmax) {
       std::cout << "Found VexStatus.dat with unfinished work. Continuing from last save point."
                 << std::endl;
     }
     return true;
   }
-  if (finished) {
+  if (file.finished) {
     std::cout << "Found VexStatus.dat with completed work." << std::endl;
     if (!force && !ask_clear_vexstatus_dat()) return false;
-    remove_status();
   }
+  // The finished file stays until the new range is known to be usable.
   if (!ask_pmin_pmax(pmin, pmax)) return false;
+  if (!check_new_range(pmin, pmax)) return false;
+  if (file.finished) remove_status();
   write_range(pmin, pmax);
+  first_pmin = pmin;
   return true;
 }
 
@@ -137,19 +272,47 @@ void save_status_pmin(uint64_t p) { append_status("pmin=" + std::to_string(p) + 
 
 void save_status_done() { append_status("Done\n"); }
 
+bool append_durably(const char* path, const std::string& text) {
+  const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = true;
+  for (size_t done = 0; ok && done < text.size();) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      ok = false;  // an error, or a write that made no progress
+    }
+  }
+  if (ok) {
+    int rc;
+    do {
+      rc = fsync(fd);
+    } while (rc != 0 && errno == EINTR);
+    ok = rc == 0;
+  }
+  // Linux releases the descriptor even when close is interrupted.
+  if (close(fd) != 0 && errno != EINTR) ok = false;
+  return ok;
+}
+
 bool ask_clear_vexstatus_dat() {
   for (;;) {
     std::cout << "Do you wish to clear VexStatus.dat and begin a new range? [y/n] : "
               << std::flush;
-    char c = 0;
-    if (!(std::cin >> c)) {
-      say_end_of_input();
-      return false;
-    }
-    if (c == 'y' || c == 'Y') return true;
-    if (c == 'n' || c == 'N') {
-      std::cout << "Exiting." << std::endl;
-      return false;
+    switch (read_yes_no()) {
+      case answer::yes:
+        return true;
+      case answer::no:
+        std::cout << "Exiting." << std::endl;
+        return false;
+      case answer::end:
+        say_end_of_input();
+        return false;
+      case answer::other:
+        break;
     }
   }
 }

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -57,9 +58,9 @@ using testfiles::Result;
 // Starts brindle in dir with args; standard input from stdin_text, output to
 // the files .out and .err in dir. Returns the child's pid.
 inline pid_t start(const TempDir& dir, const std::vector<std::string>& args,
-                   const std::string& stdin_text = "") {
+                   const std::string& stdin_text = "", const std::function<void()>& in_child = {}) {
   write_file(dir.file(".in"), stdin_text);
-  return testfiles::start_program(kBrindle, dir.path(), args, ".in", ".out", ".err");
+  return testfiles::start_program(kBrindle, dir.path(), args, ".in", ".out", ".err", in_child);
 }
 
 inline Result finish(const TempDir& dir, pid_t pid) {

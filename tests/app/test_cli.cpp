@@ -1,5 +1,6 @@
 // Command-line pieces in process: toint (saturation, text without digits)
-// against an independent __int128 parser, and the switch grammar as a table.
+// against an independent __int128 parser, the switch grammar as a table, and
+// the range checks with the lines they print.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -63,34 +64,69 @@ struct ParseCase {
   bool force, update, range_given;
   int verbose;
   bool outputdupes;
-  const char* printed;  // standard output of the parse
+  std::string printed;  // standard output of the parse
 };
 
 TEST(ParseCommandLine, Table) {
   const uint64_t d = kDefaultSaveInterval;
   const uint64_t max = ~0ULL;
+  const std::string raised = "Save interval raised to 10000, the smallest allowed\n";
   const ParseCase cases[] = {
       {{}, 0, 0, 0, d, false, false, false, 0, true, ""},
       {{"-d", "-f", "-u"}, 0, 0, 0, d, true, true, false, 0, false, ""},
       {{"-vv"}, 0, 0, 0, d, false, false, false, 2, true, ""},
       {{"-v", "-vv"}, 0, 0, 0, d, false, false, false, 2, true, ""},
       {{"-vv", "-v"}, 0, 0, 0, d, false, false, false, 1, true, ""},
-      // Switches are whole words: -dv is one unknown switch, a lone - another.
-      {{"-dv", "-", "-x"}, 0, 0, 0, d, false, false, false, 0, true,
-       "unknown switch: dv\nunknown switch: \nunknown switch: x\n"},
-      {{"-i", "0", "1000000000", "2000000000"}, 0, 1000000000, 2000000000, 0, false, false, true,
-       0, true, ""},
-      {{"1", "2", "3"}, 0, 1, 3, d, false, false, true, 0, true, ""},
+      // Grouped switches: each letter counts as its own switch.
+      {{"-fu", "1000000000", "1000001000"}, 0, 1000000000, 1000001000, d, true, true, true, 0,
+       true, ""},
+      {{"-dv"}, 0, 0, 0, d, false, false, false, 1, false, ""},
+      {{"-vvd"}, 0, 0, 0, d, false, false, false, 2, false, ""},
+      {{"-vdv"}, 0, 0, 0, d, false, false, false, 2, false, ""},
+      {{"-vvv"}, 0, 0, 0, d, false, false, false, 2, true, ""},
+      {{"-vv", "-dv"}, 0, 0, 0, d, false, false, false, 1, false, ""},
+      {{"-fdi", "20000", "-u"}, 0, 0, 0, 20000, true, true, false, 0, false, ""},
+      {{"-i", "50000", "1000000000", "2000000000"}, 0, 1000000000, 2000000000, 50000, false, false,
+       true, 0, true, ""},
       {{"1000000001"}, 0, 1000000001, 0, d, false, false, true, 0, true, ""},
-      {{"1e9", "2e9"}, 0, 1, 2, d, false, false, true, 0, true, ""},
+      {{"0001000000000", "2000000000"}, 0, 1000000000, 2000000000, d, false, false, true, 0, true,
+       ""},
       {{"1000000000", "99999999999999999999999"}, 0, 1000000000, max, d, false, false, true, 0,
        true, ""},
+      // Save intervals below the smallest are raised to it, said once.
+      {{"-i", "0", "1000000000", "2000000000"}, 0, 1000000000, 2000000000, 10000, false, false,
+       true, 0, true, raised},
+      {{"-i", "9999"}, 0, 0, 0, 10000, false, false, false, 0, true, raised},
+      {{"-i", "1", "-i", "2"}, 0, 0, 0, 10000, false, false, false, 0, true, raised},
+      {{"-i", "10000"}, 0, 0, 0, 10000, false, false, false, 0, true, ""},
       // Refusals: never read past the argument list, never take a non-number.
       {{"1000000000", "2000000000", "-i"}, 1, 1000000000, 2000000000, d, false, false, true, 0,
        true, "-i needs a save interval after it\n"},
+      {{"-vi"}, 1, 0, 0, d, false, false, false, 0, true, "-i needs a save interval after it\n"},
       {{"-i", "-v"}, 1, 0, 0, d, false, false, false, 0, true, "not a number for -i: -v\n"},
+      {{"-i", "20000x"}, 1, 0, 0, d, false, false, false, 0, true, "not a number for -i: 20000x\n"},
+      {{"-i", "-5"}, 1, 0, 0, d, false, false, false, 0, true, "not a number for -i: -5\n"},
+      {{"-iv", "20000"}, 1, 0, 0, d, false, false, false, 0, true,
+       "-i takes a value, so it must end its switch group: -iv\n"},
       {{"1000000000", "two"}, 1, 1000000000, 0, d, false, false, true, 0, true,
        "not a number: two\n"},
+      {{"1e9", "2e9"}, 1, 0, 0, d, false, false, false, 0, true, "not a number: 1e9\n"},
+      {{"1000000000x"}, 1, 0, 0, d, false, false, false, 0, true, "not a number: 1000000000x\n"},
+      {{" 1000000000"}, 1, 0, 0, d, false, false, false, 0, true, "not a number:  1000000000\n"},
+      {{"+1000000000"}, 1, 0, 0, d, false, false, false, 0, true, "not a number: +1000000000\n"},
+      {{""}, 1, 0, 0, d, false, false, false, 0, true, "not a number: \n"},
+      {{"1", "2", "3"}, 1, 1, 2, d, false, false, true, 0, true,
+       "too many values: 3 (only p_min and p_max are taken)\n"},
+      {{"-1000000000", "2000000000"}, 1, 0, 0, d, false, false, false, 0, true,
+       "negative number not allowed: -1000000000\n"},
+      {{"1000000000", "-0"}, 1, 1000000000, 0, d, false, false, true, 0, true,
+       "negative number not allowed: -0\n"},
+      // Unknown letters are refused, named, before any later argument is read.
+      {{"-x", "-v"}, 1, 0, 0, d, false, false, false, 0, true, "unknown switch: x\n"},
+      {{"-fx", "-v"}, 1, 0, 0, d, true, false, false, 0, true, "unknown switch: x in -fx\n"},
+      {{"-F"}, 1, 0, 0, d, false, false, false, 0, true, "unknown switch: F\n"},
+      {{"--help"}, 1, 0, 0, d, false, false, false, 0, true, "unknown switch: - in --help\n"},
+      {{"-"}, 1, 0, 0, d, false, false, false, 0, true, "switch letter missing: -\n"},
   };
   for (const ParseCase& c : cases) {
     std::string joined;
@@ -112,6 +148,45 @@ TEST(ParseCommandLine, Table) {
     EXPECT_EQ(s.range_given, c.range_given) << joined;
     EXPECT_EQ(verbose, c.verbose) << joined;
     EXPECT_EQ(outputdupes, c.outputdupes) << joined;
+  }
+}
+
+// check_range prints what a run prints about its range; check_new_range
+// prints the same for a refused range and nothing for an accepted one.
+TEST(RangeChecks, Table) {
+  const std::string limit = "This program only supports p up to 1125899906842624\n";
+  const std::string sorry = "Sorry, pmin has to be at least 10^9 (1G) for this program to work.\n";
+  struct Case {
+    uint64_t pmin, pmax;
+    int status;
+    uint64_t lowered;      // pmax after check_range
+    std::string printed;   // by check_range
+  };
+  const uint64_t top = 1125899906842624ULL;
+  const Case cases[] = {
+      {1000000000, 1000000001, 0, 1000000001, ""},
+      {1000000000, top, 0, top, ""},
+      {1000000000, top + 1, 0, top, limit},
+      {1000000000, ~0ULL, 0, top, limit},
+      {2000000000, 1000000000, 1, 1000000000, "pmax <= pmin\n"},
+      {1000000000, 1000000000, 1, 1000000000, "pmax <= pmin\n"},
+      {1500000000, 0, 1, 0, "pmax <= pmin\n"},
+      {999999999, 2000000000, 1, 2000000000, sorry},
+      {0, 1000000000, 1, 1000000000, sorry},
+      {top, top + 1, 1, top, limit + "pmax <= pmin\n"},
+      {2000000000000000ULL, 3000000000000000ULL, 1, top, limit + "pmax <= pmin\n"},
+  };
+  for (const Case& c : cases) {
+    const std::string what = std::to_string(c.pmin) + " " + std::to_string(c.pmax);
+    uint64_t pmax = c.pmax;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(check_range(c.pmin, pmax), c.status) << what;
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed) << what;
+    EXPECT_EQ(pmax, c.lowered) << what;
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(check_new_range(c.pmin, c.pmax), c.status == 0) << what;
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.status == 0 ? "" : c.printed) << what;
   }
 }
 

@@ -1,8 +1,9 @@
-// The command line through the binary: the usage text, unknown switches, the
-// range checks with their messages and exit statuses, -i as the last
-// argument, values that are not numbers or overflow 64 bits, and what each
-// case leaves in "VexStatus.dat" (the range is written before it is checked).
-// No Vex.dat is present, so an accepted range stops right after
+// The command line through the binary: the usage text, switches (grouped or
+// not) and unknown ones, the range checks with their messages and exit
+// statuses, -i as the last argument, values that are not whole numbers,
+// negative or overflow 64 bits, and what each case leaves in
+// "VexStatus.dat": a refused command line or range leaves it as it was. No
+// Vex.dat is present, so an accepted range stops right after
 // "Initializing... ".
 #include <gtest/gtest.h>
 
@@ -19,42 +20,47 @@ const std::string kSorry = "Sorry, pmin has to be at least 10^9 (1G) for this pr
 
 struct Case {
   std::vector<std::string> args;
-  std::string printed;  // console after the usage text; a prefix when it ends at kInit
+  std::string printed;  // console after the usage text; a prefix when it holds kInit
   const char* status_file;  // nullptr: none written
 };
 
 TEST(CommandLine, ChecksAndMessages) {
   const Case cases[] = {
-      {{"2000000000", "1000000000"}, "pmax <= pmin\n", "pmax=1000000000\npmin=2000000000\n"},
-      {{"1000000000", "1000000000"}, "pmax <= pmin\n", "pmax=1000000000\npmin=1000000000\n"},
-      {{"999999999", "2000000000"}, kSorry, "pmax=2000000000\npmin=999999999\n"},
+      {{"2000000000", "1000000000"}, "pmax <= pmin\n", nullptr},
+      {{"1000000000", "1000000000"}, "pmax <= pmin\n", nullptr},
+      {{"999999999", "2000000000"}, kSorry, nullptr},
       {{"1000000000", "2000000000"}, kInit, "pmax=2000000000\npmin=1000000000\n"},
       // The status file keeps the value given; the run goes on with 2^50.
       {{"1000000000", "1125899906842625"}, kLimit + kInit,
        "pmax=1125899906842625\npmin=1000000000\n"},
       {{"1000000000", "1125899906842624"}, kInit, "pmax=1125899906842624\npmin=1000000000\n"},
+      // Both values above 2^50: lowered, then refused.
+      {{"2000000000000000", "3000000000000000"}, kLimit + "pmax <= pmin\n", nullptr},
       // A single value leaves pmax at 0.
-      {{"1500000000"}, "pmax <= pmin\n", "pmax=0\npmin=1500000000\n"},
-      // Three values: the third is pmax.
-      {{"1000000000", "5", "2000000000"}, kInit, "pmax=2000000000\npmin=1000000000\n"},
-      // Unknown switches are reported and skipped; the run goes on.
-      {{"-x", "-", "-dv", "2000000000", "1000000000"},
-       "unknown switch: x\nunknown switch: \nunknown switch: dv\npmax <= pmin\n",
-       "pmax=1000000000\npmin=2000000000\n"},
-      // toint reads the leading digits only: 1e9 is 1.
-      {{"1e9", "2e9"}, kSorry, "pmax=2\npmin=1\n"},
+      {{"1500000000"}, "pmax <= pmin\n", nullptr},
       // Overlong values saturate at 2^64-1 instead of wrapping around.
       {{"1000000000", "99999999999999999999999"}, kLimit + kInit,
        "pmax=18446744073709551615\npmin=1000000000\n"},
-      {{"99999999999999999999999", "2000000000"}, "pmax <= pmin\n",
-       "pmax=2000000000\npmin=18446744073709551615\n"},
-      {{"36893488147419103232", "2000000000"}, "pmax <= pmin\n",  // 2^65 would wrap to 0
-       "pmax=2000000000\npmin=18446744073709551615\n"},
+      {{"99999999999999999999999", "2000000000"}, "pmax <= pmin\n", nullptr},
+      {{"36893488147419103232", "2000000000"}, "pmax <= pmin\n", nullptr},  // 2^65 wraps to 0
+      // Grouped switches.
+      {{"-dv", "1000000000", "2000000000"}, kInit + "\n", "pmax=2000000000\npmin=1000000000\n"},
       // Refused before the status file is touched.
       {{"1000000000", "2000000000", "-i"}, "-i needs a save interval after it\n", nullptr},
       {{"-i", "x", "1000000000", "2000000000"}, "not a number for -i: x\n", nullptr},
+      {{"-i", "2e4", "1000000000", "2000000000"}, "not a number for -i: 2e4\n", nullptr},
       {{"1000000000", "two"}, "not a number: two\n", nullptr},
       {{""}, "not a number: \n", nullptr},
+      {{"1e9", "2e9"}, "not a number: 1e9\n", nullptr},
+      {{"1000000000", "2000000000x"}, "not a number: 2000000000x\n", nullptr},
+      {{"1000000000", "5", "2000000000"},
+       "too many values: 2000000000 (only p_min and p_max are taken)\n", nullptr},
+      {{"-1000000000", "2000000000"}, "negative number not allowed: -1000000000\n", nullptr},
+      {{"-x", "1000000000", "2000000000"}, "unknown switch: x\n", nullptr},
+      {{"-fz", "1000000000", "2000000000"}, "unknown switch: z in -fz\n", nullptr},
+      {{"-", "1000000000", "2000000000"}, "switch letter missing: -\n", nullptr},
+      {{"-iv", "20000", "1000000000", "2000000000"},
+       "-i takes a value, so it must end its switch group: -iv\n", nullptr},
   };
   for (const Case& c : cases) {
     std::string joined;
@@ -64,8 +70,7 @@ TEST(CommandLine, ChecksAndMessages) {
     EXPECT_EQ(r.status, 1) << joined;
     ASSERT_EQ(r.out.compare(0, std::string(e2e::kUsage).size(), e2e::kUsage), 0) << joined;
     const std::string rest = r.out.substr(std::string(e2e::kUsage).size());
-    if (c.printed.size() >= kInit.size() &&
-        c.printed.compare(c.printed.size() - kInit.size(), kInit.size(), kInit) == 0) {
+    if (c.printed.find(kInit) != std::string::npos) {
       EXPECT_EQ(rest.substr(0, c.printed.size()), c.printed) << joined;
     } else {
       EXPECT_EQ(rest, c.printed) << joined;
@@ -84,6 +89,20 @@ TEST(CommandLine, UsageTextFirst) {
   const Result r = e2e::run(dir, {"-i"});
   EXPECT_EQ(r.out, std::string(e2e::kUsage) + "-i needs a save interval after it\n");
   EXPECT_EQ(r.status, 1);
+}
+
+// "-fu" is -f and -u: the range in progress is overwritten without asking,
+// and Vex.dat is rewritten at the end.
+TEST(CommandLine, GroupedSwitchesTakeEffect) {
+  TempDir dir;
+  e2e::write_file(dir.file("Vex.dat"), e2e::standard_vex(1000));
+  e2e::write_file(dir.file("VexStatus.dat"), "pmax=3000000000\npmin=2000000000\n");
+  const Result r = e2e::run(dir, {"-fu", "1000000000", "1000001000"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out.find("unknown switch"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("Do you wish"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\nDone\nSaving Vex.dat...\n Done.\n"), std::string::npos) << r.out;
+  EXPECT_EQ(e2e::read_file(dir.file("VexStatus.dat")), "pmax=1000001000\npmin=1000000000\nDone\n");
 }
 
 }  // namespace

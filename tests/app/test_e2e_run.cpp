@@ -168,18 +168,24 @@ TEST(Run, VerboseCountersAndRepeatedRuns) {
   }
 }
 
-// -i 0 saves after every prime.
-TEST(Run, IntervalZeroSavesEveryPrime) {
+// -i 0 is raised to the smallest interval, 10000, with a line saying so;
+// a save point is the first prime at least that far past the last one.
+TEST(Run, IntervalBelowSmallestIsRaised) {
   TempDir dir;
-  const Result r = small_run(dir, {"-i", "0", "1000000000", "1000002000"});
+  const Result r = small_run(dir, {"-i", "0", "1000000000", "1000060000"});
   ASSERT_EQ(r.status, 0) << r.out;
-  const std::vector<uint64_t> primes = primes_between(1000000000, 1000002000);
-  std::string status = "pmax=1000002000\npmin=1000000000\n";
+  const std::string head = kUsageText + "Save interval raised to 10000, the smallest allowed\n";
+  EXPECT_EQ(r.out.substr(0, head.size()), head) << r.out;
+  std::string status = "pmax=1000060000\npmin=1000000000\n";
   std::vector<std::string> expected;
-  for (uint64_t p : primes) {
+  uint64_t lastsave = 1000000000;
+  for (uint64_t p : primes_between(1000000000, 1000060000)) {
+    if (p - lastsave < 10000) continue;
     status += "pmin=" + std::to_string(p) + "\n";
     expected.push_back("p = " + std::to_string(p));
+    lastsave = p;
   }
+  ASSERT_GE(expected.size(), 5u);
   EXPECT_EQ(e2e::read_file(dir.file("VexStatus.dat")), status + "Done\n");
   std::vector<std::string> progress;
   for (const std::string& line : e2e::lines(r.out)) {
@@ -253,7 +259,7 @@ TEST(Run, UnwritableFilesWarnOnceAndGoOn) {
   std::filesystem::create_directory(dir.file("VexStatus.dat"));
   e2e::write_file(dir.file("VexStatus.dat/keep"), "x");
   std::filesystem::create_directory(dir.file("stat.txt"));
-  const Result r = small_run(dir, {"-f", "-i", "0", "1000000000", "1000002000"});
+  const Result r = small_run(dir, {"-f", "-i", "10000", "1000000000", "1000060000"});
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(e2e::count(r.err, "VexStatus.dat"), 1u) << r.err;
   EXPECT_EQ(e2e::count(r.err, "stat.txt"), 1u) << r.err;

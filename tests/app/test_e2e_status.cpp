@@ -1,11 +1,14 @@
 // The status file "VexStatus.dat" through the binary: every state of the
 // table (absent, in progress, finished) with and without a range on the
-// command line, -f, the clear question and the range questions with their
-// answers piped in, malformed lines, and answers that must end the run.
+// command line, -f, the clear question (whole lines) and the range questions
+// with their answers piped in, malformed lines and odd bytes, answers that
+// must end the run, and new ranges refused before the file is touched.
 // Runs without a Vex.dat stop right after "Initializing... " (the candidate
 // file is missing), which is enough to see how the range was settled; runs
 // that must show the resumed range use a small Vex.dat.
 #include <gtest/gtest.h>
+
+#include <sys/resource.h>
 
 #include "e2e_util.h"
 
@@ -13,6 +16,7 @@ namespace {
 
 using e2e::Result;
 using e2e::TempDir;
+using namespace std::string_literals;
 
 const std::string kQ = "Do you wish to clear VexStatus.dat and begin a new range? [y/n] : ";
 const std::string kFrom = "Sieve from (in billions) : ";
@@ -100,8 +104,8 @@ TEST(StatusFile, StateTable) {
       {"empty file", "", {}, "", 1, "pmax <= pmin\n", ""},
       {"no last newline", "pmax=3000000000\npmin=2000000000", {}, "", 1, kUnfinished + kInit,
        "pmax=3000000000\npmin=2000000000"},
-      {"answer 0 is written, then refused", nullptr, {}, "0\n2\n", 1, kFrom + kTo + kSorry,
-       "pmax=2000000000\npmin=0\n"},
+      {"answer 0 is refused before it is written", nullptr, {}, "0\n2\n", 1, kFrom + kTo + kSorry,
+       nullptr},
       {"a refused range is resumed", "pmax=2000000000\npmin=0\n", {}, "", 1, kUnfinished + kSorry,
        "pmax=2000000000\npmin=0\n"},
       {"Sieve to again until above", nullptr, {}, "2\n1\n2\n3\n", 1,
@@ -130,9 +134,9 @@ TEST(StatusFile, UnusableAnswers) {
        kFrom + "Too large: 18446744074 billion does not fit in 64 bits. Exiting.\n", nullptr},
       {"end of input at the clear question", kFinished, {}, "", 1, kCompleted + kQ + kEof,
        kFinished},
-      // Every other character asks again; then the input ends.
-      {"neither y nor n", kInProgress, kRange, "abc\n", 1, kQ + kQ + kQ + kQ + kEof, kInProgress},
-      {"declined, then the range questions are not asked", kFinished, {}, "x n 1 2", 1,
+      // Every other line asks again; then the input ends.
+      {"neither y nor n", kInProgress, kRange, "abc\n", 1, kQ + kQ + kEof, kInProgress},
+      {"declined, then the range questions are not asked", kFinished, {}, "x\nn\n1 2", 1,
        kCompleted + kQ + kQ + "Exiting.\n", kFinished},
   };
   for (const Case& c : cases) check(c);
@@ -165,6 +169,95 @@ TEST(StatusFile, ResumesFromLastSavePoint) {
     EXPECT_NE(r.out.find(c.testing), std::string::npos) << c.what << "\n" << r.out;
     EXPECT_EQ(e2e::read_file(dir.file("VexStatus.dat")), c.before + "Done\n") << c.what;
   }
+}
+
+// The clear question takes whole lines: only y or yes clears the file, only
+// n or no ends the run; any other line (a word that starts with y or n, odd
+// bytes) asks again, so an in-progress file survives it.
+TEST(StatusFile, ClearQuestionReadsWholeLines) {
+  const std::string q2 = kQ + kQ;
+  const Case cases[] = {
+      {"maybe", kInProgress, kRange, "maybe\n", 1, q2 + kEof, kInProgress},
+      {"okay", kInProgress, kRange, "okay\n", 1, q2 + kEof, kInProgress},
+      {"sorry, no", kInProgress, kRange, "sorry, no\n", 1, q2 + kEof, kInProgress},
+      {"yesterday", kInProgress, kRange, "yesterday\n", 1, q2 + kEof, kInProgress},
+      {"odd bytes", kInProgress, kRange, "\x01y\0\xffn\n"s, 1, q2 + kEof,
+       kInProgress},
+      {"maybe, then no", kInProgress, kRange, "maybe\nno\n", 1, q2 + "Exiting.\n", kInProgress},
+      {"maybe, then yes", kInProgress, kRange, "maybe\nyes\n", 1, q2 + kInit, kNew},
+      {" YES with blanks and CR", kInProgress, kRange, " YES \r\n", 1, kQ + kInit, kNew},
+      {"No with CR", kInProgress, kRange, "No\r\n", 1, kQ + "Exiting.\n", kInProgress},
+      {"yes, then the range questions", kFinished, {}, "yes\n1\n2\n", 1,
+       kCompleted + kQ + kFrom + kTo + kInit, kNew},
+  };
+  for (const Case& c : cases) check(c);
+}
+
+// A new range is checked before the status file is cleared or written:
+// from the command line (with or without -f) and from the questions. A
+// finished file stays until the new range is settled.
+TEST(StatusFile, NewRangeCheckedBeforeClearing) {
+  const std::string limit = "This program only supports p up to 1125899906842624\n";
+  const Case cases[] = {
+      {"-f, pmax below pmin", kInProgress, {"-f", "2000000000", "1000000000"}, "", 1,
+       "pmax <= pmin\n", kInProgress},
+      {"pmax below pmin, not asked", kInProgress, {"2000000000", "1000000000"}, "y\n", 1,
+       "pmax <= pmin\n", kInProgress},
+      {"-f, pmin too small", kInProgress, {"-f", "999999999", "2000000000"}, "", 1, kSorry,
+       kInProgress},
+      {"-f, finished file", kFinished, {"-f", "1500000000"}, "", 1, "pmax <= pmin\n", kFinished},
+      {"-f, both above 2^50", kInProgress, {"-f", "2000000000000000", "3000000000000000"}, "", 1,
+       limit + "pmax <= pmin\n", kInProgress},
+      {"answers 0 then 1", nullptr, {}, "0\n1\n", 1, kFrom + kTo + kSorry, nullptr},
+      {"finished, yes, answers 0 then 1", kFinished, {}, "y\n0\n1\n", 1,
+       kCompleted + kQ + kFrom + kTo + kSorry, kFinished},
+      {"finished, -f, answers above 2^50", kFinished, {"-f"}, "2000000\n3000000\n", 1,
+       kCompleted + kFrom + kTo + limit + "pmax <= pmin\n", kFinished},
+      {"finished, yes, then input ends", kFinished, {}, "y\n", 1,
+       kCompleted + kQ + kFrom + kEof, kFinished},
+      {"finished, yes, not a number", kFinished, {}, "y\nx\n", 1,
+       kCompleted + kQ + kFrom + "Not a number: x. Exiting.\n", kFinished},
+      // An accepted range above 2^50 is written as given; the line about it
+      // comes after the questions, as before.
+      {"finished, yes, pmax above 2^50", kFinished, {}, "y\n1\n2000000\n", 1,
+       kCompleted + kQ + kFrom + kTo + limit + kInit,
+       "pmax=2000000000000000\npmin=1000000000\n"},
+  };
+  for (const Case& c : cases) check(c);
+}
+
+// Status files with NUL and other odd bytes, and one with a line far longer
+// than the memory the run may use: read in constant memory to the end, so
+// the save points after that line still count.
+TEST(StatusFile, OddBytesAndEndlessLines) {
+  for (const std::string& text : {"pmax=3000000000\n\0\0\n\0pmin=1\npmin=2000000000\0x\n\xff\n"s,
+                                  "pmax=3000000000\npmin=2000000000\nDone\0\n"s}) {
+    TempDir dir;
+    e2e::write_file(dir.file("VexStatus.dat"), text);
+    const Result r = e2e::run(dir, {});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.substr(std::string(e2e::kUsage).size(), kUnfinished.size() + kInit.size()),
+              kUnfinished + kInit)
+        << r.out;
+    EXPECT_EQ(e2e::read_file(dir.file("VexStatus.dat")), text);
+  }
+
+  // 64 MiB in one line, with the run's address space limited to 48 MiB.
+  TempDir dir;
+  std::string text = "pmax=3000000000\npmin=2000000000";
+  text.append(64u << 20, 'x');
+  text += "\npmin=2000000011\n";
+  e2e::write_file(dir.file("VexStatus.dat"), text);
+  const pid_t pid = e2e::start(dir, {}, "", [] {
+    const rlimit limit{48u << 20, 48u << 20};
+    setrlimit(RLIMIT_AS, &limit);
+  });
+  const Result r = e2e::finish(dir, pid);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.out.substr(std::string(e2e::kUsage).size(), kUnfinished.size() + kInit.size()),
+            kUnfinished + kInit)
+      << r.out;
+  EXPECT_EQ(e2e::read_file(dir.file("VexStatus.dat")).size(), text.size());
 }
 
 }  // namespace
