@@ -3,15 +3,29 @@
 // each set's exponents fall.
 //
 // File format (the writer in candidates_writer.cpp produces exactly this):
-// three header numbers (number of sections, lowest n, highest n), then per
-// slot a section "k=<k>", the smallest n, and every further n as "+<diff>".
-// Line breaks carry no meaning; any white space separates items, and any
-// character other than "k" and "+" between items is skipped.
+// three header numbers (number of sections, lowest n, highest n = nhigh),
+// then per slot a section "k=<k>", the smallest n, and every further n as
+// "+<diff>". Blanks (space, tab, CR, LF, VT, FF) separate items; how many and
+// which carry no meaning, so CR LF line ends and a missing final newline are
+// fine. Each item has exactly one form in its place:
+//   - a number is decimal digits and ends at a blank or the end of the file;
+//   - the header is three numbers (the first two are read and not used);
+//   - a section opens with "k", "=" and the number k, blanks allowed around
+//     the "=" (earlier readers accepted them; the writer writes "k=<k>");
+//   - the first n follows as a number, then each difference as "+" with its
+//     digits directly after it. A section may end after k (no n) or after
+//     its first n; it ends at the next "k" or the end of the file.
+// Any other byte, a bare number where a "+<diff>" belongs, text glued to a
+// number or a "+" without digits is refused, and so are more than twelve
+// sections, a k above 2^31-1 and an n above 2^32-1.
 //
-// The reader parses the whole file into local tables first and only then
-// replaces the globals, so a rejected file leaves the previous state intact.
-// Every malformed file is rejected with one line on standard output naming
-// the problem and its line, and read_db returns false.
+// The file is streamed through a fixed buffer and refused at the first byte
+// that does not fit, so a damaged or foreign file costs no more than the
+// bytes up to the damage; a file above kMaxFileBytes is refused outright.
+// The reader collects everything into local tables and only then replaces
+// the globals, so a rejected file leaves the previous state intact. Every
+// rejected file gets one line on standard output naming the problem and its
+// line, and read_db returns false.
 //
 // Residue-class analysis: all n of a slot share the residue akequiv modulo
 // akpower, so modulo a = m*akpower every n mod a is akequiv + t*akpower with
@@ -25,7 +39,10 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include "arith/numtheory.h"
 #include "db/settings.h"
@@ -39,6 +56,14 @@ constexpr int kMaxMultiplier = 49;   // multipliers m = 1..49 of akpower
 constexpr uint32_t kMaxResidues = 10;  // at most this many classes per slot
 constexpr uint64_t kMaxK = (1ULL << 31) - 1;
 constexpr uint64_t kMaxN = 0xFFFFFFFFULL;
+
+// The file is read in chunks of this size.
+constexpr size_t kChunkBytes = 65536;
+// A file above this size is refused. A real candidate file has about 13 MB;
+// the sets take roughly ten times the file's size in memory, so a file of
+// gigabytes would exhaust the memory of a volunteer's machine and end in the
+// out-of-memory killer instead of a message.
+constexpr uint64_t kMaxFileBytes = 1ULL << 30;
 
 }  // namespace
 
@@ -65,42 +90,137 @@ struct parsed_db {
   uint32_t equiv[kNumK] = {};
 };
 
-// A cursor over the file's text that counts lines and prints the one
-// error line of a rejected file.
+// The items of the file, for messages.
+enum class item { sections, lowest, highest, k, first_n, difference };
+
+// Reads the candidate file through a fixed buffer, checks each item where it
+// stands, counts lines, and prints the one error line of a rejected file.
+// Nothing is read beyond the first byte that does not fit.
 class db_parser {
  public:
-  db_parser(const std::string& filename, const std::string& text)
-      : filename_(filename), text_(text) {}
+  db_parser(std::FILE* file, const std::string& filename)
+      : file_(file), filename_(filename), buf_(new unsigned char[kChunkBytes]) {}
 
   bool parse(parsed_db& db);
 
  private:
-  enum class num_status { ok, missing, too_large };
+  // Why the bytes ran out: the true end of the file, a read error, or more
+  // bytes than a candidate file can have.
+  enum class stream_state { open, at_end, read_error, too_large };
 
   static bool is_blank(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
   static bool is_digit(int c) { return c >= '0' && c <= '9'; }
 
-  void skip_blanks() {
-    while (pos_ < text_.size() && is_blank(static_cast<unsigned char>(text_[pos_]))) {
-      if (text_[pos_] == '\n') ++line_;
-      ++pos_;
+  // Loads the next chunk; false when no byte is left (see state_).
+  bool refill() {
+    pos_ = end_ = 0;
+    if (state_ != stream_state::open) return false;
+    errno = 0;
+    const size_t got = std::fread(buf_.get(), 1, kChunkBytes, file_);
+    if (got < kChunkBytes) {
+      if (std::ferror(file_)) {
+        read_errno_ = errno != 0 ? errno : EIO;
+        state_ = stream_state::read_error;
+      } else {
+        state_ = stream_state::at_end;
+      }
+    }
+    total_ += got;
+    if (total_ > kMaxFileBytes) {
+      state_ = stream_state::too_large;
+      return false;
+    }
+    end_ = got;
+    return got > 0;
+  }
+
+  // The byte at the cursor, not consumed; -1 when none is left.
+  int peek() {
+    if (pos_ < end_ || refill()) return buf_[pos_];
+    return -1;
+  }
+
+  // Consumes the byte peek() returned (never a line feed).
+  void advance() { ++pos_; }
+
+  // Skips blanks; returns the next byte, not consumed, or -1.
+  int skip_blanks() {
+    for (;;) {
+      while (pos_ < end_) {
+        const unsigned char c = buf_[pos_];
+        if (!is_blank(c)) return c;
+        if (c == '\n') ++line_;
+        ++pos_;
+      }
+      if (!refill()) return -1;
     }
   }
 
-  // Next non-blank character, consumed; -1 at the end of the text.
-  int next_char() {
-    skip_blanks();
-    if (pos_ >= text_.size()) return -1;
-    return static_cast<unsigned char>(text_[pos_++]);
+  // Reads the digits at the cursor into `value`; false when the number is
+  // larger than `limit`, after at most one digit more than a message shows.
+  // digits() shows the number in messages.
+  bool read_digits(uint64_t limit, uint64_t& value) {
+    value = 0;
+    ndigits_ = 0;
+    for (;;) {
+      while (pos_ < end_) {
+        const unsigned d = static_cast<unsigned>(buf_[pos_]) - '0';
+        if (d > 9) return value <= limit;
+        if (ndigits_ < kShownDigits) digits_[ndigits_] = static_cast<char>(buf_[pos_]);
+        ++ndigits_;
+        // Once above the limit the value stays at limit + 1, so it cannot wrap.
+        value = value * 10 + d;
+        if (value > limit) {
+          value = limit + 1;
+          if (ndigits_ > kShownDigits) return false;
+        }
+        ++pos_;
+      }
+      if (!refill()) return value <= limit;
+    }
   }
 
-  // Describes the item at the cursor for "expected ..., found ..." messages.
-  std::string found_here() const {
-    if (pos_ >= text_.size()) return "end of file";
-    return describe_char(static_cast<unsigned char>(text_[pos_]));
+  std::string digits() const {
+    std::string s(digits_, ndigits_ < kShownDigits ? ndigits_ : kShownDigits);
+    if (ndigits_ > kShownDigits) s += "...";
+    return s;
+  }
+
+  // Reads the number at the cursor (a digit) as `what` and checks that a
+  // blank or the end of the file follows it.
+  bool number(item what, uint64_t limit, uint64_t& value) {
+    if (!read_digits(limit, value))
+      return fail(line_, describe(what) + " is too large: " + digits() + " (at most " +
+                             std::to_string(limit) + ")");
+    const int c = peek();
+    if (c >= 0 && !is_blank(c))
+      return fail(line_, "text glued to " + describe(what) + ": " + describe_char(c) + " after " + digits());
+    return true;
+  }
+
+  // Skips blanks and reads the number `what` that must come next.
+  bool expect_number(item what, uint64_t limit, uint64_t& value) {
+    const int c = skip_blanks();
+    if (!is_digit(c)) return fail(line_, "expected " + describe(what) + ", found " + describe_char(c));
+    return number(what, limit, value);
+  }
+
+  std::string describe(item what) const {
+    switch (what) {
+      case item::sections: return "the number of sections (header)";
+      case item::lowest: return "the lowest n (header)";
+      case item::highest: return "the highest n (header)";
+      case item::k: return "k";
+      case item::first_n: return "the first n" + section_;
+      case item::difference: return "a difference after \"+\"" + section_;
+    }
+    return "";
   }
 
   static std::string describe_char(int c) {
+    if (c < 0) return "end of file";
+    if (c == '\n' || c == '\r') return "a line break";
+    if (is_blank(c)) return "a blank";
     char buf[32];
     if (c > ' ' && c < 127)
       std::snprintf(buf, sizeof buf, "\"%c\"", c);
@@ -109,147 +229,126 @@ class db_parser {
     return buf;
   }
 
-  // Skips blanks and reads a decimal number of at most `limit`. On too_large
-  // `digits` holds the digits read (shortened when very long).
-  num_status read_number(uint64_t limit, uint64_t& value, std::string& digits) {
-    skip_blanks();
-    value = 0;
-    digits.clear();
-    if (pos_ >= text_.size() || !is_digit(static_cast<unsigned char>(text_[pos_])))
-      return num_status::missing;
-    bool too_large = false;
-    while (pos_ < text_.size() && is_digit(static_cast<unsigned char>(text_[pos_]))) {
-      const unsigned digit = static_cast<unsigned>(text_[pos_] - '0');
-      if (digits.size() < 24) digits += text_[pos_];
-      if (!too_large) {
-        if (value > (limit - digit) / 10)
-          too_large = true;
-        else
-          value = value * 10 + digit;
-      }
-      ++pos_;
-    }
-    if (too_large) {
-      if (digits.size() >= 24) digits += "...";
-      return num_status::too_large;
-    }
-    return num_status::ok;
-  }
-
+  // Prints the one error line: a read error or an oversized file, when that
+  // is why the bytes ran out, else `problem` on `line`.
   bool fail(unsigned line, const std::string& problem) const {
-    std::cout << "Error in " << filename_ << ", line " << line << ": " << problem << "\n";
+    if (state_ == stream_state::read_error)
+      std::cout << "Error reading " << filename_ << ": " << std::strerror(read_errno_) << "\n";
+    else if (state_ == stream_state::too_large)
+      std::cout << "Error in " << filename_ << ": the file is too large: more than " << kMaxFileBytes
+                << " bytes\n";
+    else
+      std::cout << "Error in " << filename_ << ", line " << line << ": " << problem << "\n";
     return false;
   }
 
-  // Reads a number for the message noun `what` (for example "the first n of
-  // section k=4847"); prints the error and returns false when it is missing
-  // or larger than `limit`.
-  bool expect_number(const std::string& what, uint64_t limit, uint64_t& value) {
-    std::string digits;
-    const num_status st = read_number(limit, value, digits);
-    if (st == num_status::missing) return fail(line_, "expected " + what + ", found " + found_here());
-    if (st == num_status::too_large)
-      return fail(line_, what + " is too large: " + digits + " (at most " + std::to_string(limit) + ")");
-    return true;
-  }
+  static constexpr size_t kShownDigits = 24;
 
+  std::FILE* file_;
   const std::string& filename_;
-  const std::string& text_;
-  size_t pos_ = 0;
+  std::unique_ptr<unsigned char[]> buf_;
+  size_t pos_ = 0;  // cursor in buf_
+  size_t end_ = 0;  // bytes in buf_
+  uint64_t total_ = 0;
+  stream_state state_ = stream_state::open;
+  int read_errno_ = 0;
   unsigned line_ = 1;
+  char digits_[kShownDigits] = {};
+  size_t ndigits_ = 0;
+  std::string section_;  // " in section k=<k>", for messages
 };
 
 bool db_parser::parse(parsed_db& db) {
-  skip_blanks();
-  if (pos_ >= text_.size()) {
+  if (skip_blanks() < 0) {
+    if (state_ != stream_state::at_end) return fail(line_, "");
     std::cout << "Error in " << filename_ << ": the file is empty\n";
     return false;
   }
 
   uint64_t value = 0;
-  if (!expect_number("the number of sections (header)", kMaxN, value)) return false;
-  if (!expect_number("the lowest n (header)", kMaxN, value)) return false;
-  if (!expect_number("the highest n (header)", kMaxN, value)) return false;
+  if (!expect_number(item::sections, kMaxN, value)) return false;
+  if (!expect_number(item::lowest, kMaxN, value)) return false;
+  if (!expect_number(item::highest, kMaxN, value)) return false;
   db.nhigh = static_cast<uint32_t>(value);
 
-  int h = -1;          // slot of the open section
-  uint32_t n = 0;      // last n read in the open section
-  uint32_t g = 0;      // gcd of the section's differences so far, 0 if none
-  unsigned kline = 0;  // line of the open section's "k"
-  std::string section;  // " in section k=<k>", for messages
+  int h = -1;           // slot of the open section
+  bool have_n = false;  // the open section has its first n
+  uint32_t n = 0;       // last n read in the open section
+  uint32_t g = 0;       // gcd of the section's differences so far, 0 if none
+  std::set<uint32_t>* set = nullptr;
 
-  // Closing a section needs two distinct n: their difference gives akpower.
+  // Two distinct n give the class n = equiv (mod power); a section with
+  // fewer carries no class information (power 0, equiv 0).
   auto close_section = [&]() {
-    if (g == 0)
-      return fail(kline, "section k=" + std::to_string(db.k[h]) + " has fewer than two distinct n");
     db.power[h] = g;
-    db.equiv[h] = n % g;
-    return true;
+    db.equiv[h] = g == 0 ? 0 : n % g;
   };
 
   for (;;) {
-    const int c = next_char();
-    if (c < 0) break;
-    if (c == 'k') {
+    const int c = skip_blanks();
+    if (c == '+') {
+      if (h < 0) return fail(line_, "\"+\" before the first k");
+      if (!have_n) return fail(line_, "expected " + describe(item::first_n) + ", found \"+\"");
+      advance();
+      const int next = peek();
+      if (!is_digit(next))
+        return fail(line_, "expected " + describe(item::difference) + ", found " + describe_char(next));
+      uint64_t d = 0;
+      if (!number(item::difference, kMaxN, d)) return false;
+      if (d > kMaxN - n)
+        return fail(line_, "n overflows 32 bits" + section_ + ": " + std::to_string(n) + " + " +
+                               std::to_string(d) + " is above " + std::to_string(kMaxN));
+      if (d != 0) {
+        n += static_cast<uint32_t>(d);
+        g = g == 0 ? static_cast<uint32_t>(d) : static_cast<uint32_t>(gcd(g, d));
+        set->emplace_hint(set->end(), n);  // ascending: the hint makes it O(1)
+      }
+    } else if (is_digit(c)) {
+      if (h < 0 || have_n) {
+        const unsigned line = line_;
+        read_digits(kMaxN, value);
+        return fail(line, std::string(h < 0 ? "expected \"k=<k>\" after the header"
+                                            : "expected \"+<difference>\"" + section_) +
+                              ", found the number " + digits());
+      }
+      if (!number(item::first_n, kMaxN, value)) return false;
+      n = static_cast<uint32_t>(value);
+      set->insert(n);
+      have_n = true;
+    } else if (c == 'k') {
       const unsigned line = line_;
-      if (h >= 0 && !close_section()) return false;
+      if (h >= 0) close_section();
       if (h + 1 >= kNumK)
         return fail(line, "more than " + std::to_string(kNumK) + " sections (a 13th \"k\" found)");
-      // One separator character, whatever it is, but a digit there would be
-      // taken silently as part of the separator and shorten k.
-      skip_blanks();
-      if (pos_ >= text_.size()) return fail(line_, "the file ends after \"k\"");
-      if (is_digit(static_cast<unsigned char>(text_[pos_])))
-        return fail(line_, "expected a separator such as \"=\" between \"k\" and its value, found " +
-                               found_here());
-      ++pos_;
+      advance();
+      const int sep = skip_blanks();
+      if (sep < 0 && state_ == stream_state::at_end) return fail(line_, "the file ends after \"k\"");
+      if (sep != '=')
+        return fail(line_, "expected \"=\" between \"k\" and its value, found " + describe_char(sep));
+      advance();
       uint64_t kval = 0;
-      if (!expect_number("k", kMaxK, kval)) return false;
+      if (!expect_number(item::k, kMaxK, kval)) return false;
       ++h;
       db.k[h] = static_cast<int32_t>(kval);
-      kline = line;
-      section = " in section k=" + std::to_string(kval);
-      uint64_t first = 0;
-      if (!expect_number("the first n" + section, kMaxN, first)) return false;
-      n = static_cast<uint32_t>(first);
-      db.sets[h].insert(n);
+      set = &db.sets[h];
+      section_ = " in section k=" + std::to_string(kval);
+      have_n = false;
+      n = 0;
       g = 0;
-    } else if (c == '+') {
-      if (h < 0) return fail(line_, "\"+\" before the first k");
-      uint64_t d = 0;
-      if (!expect_number("a difference after \"+\"" + section, kMaxN, d)) return false;
-      if (d > kMaxN - n)
-        return fail(line_, "n overflows 32 bits" + section + ": " + std::to_string(n) + " + " +
-                               std::to_string(d) + " is above " + std::to_string(kMaxN));
-      n += static_cast<uint32_t>(d);
-      g = (g == 0) ? static_cast<uint32_t>(d) : static_cast<uint32_t>(gcd(g, d));
-      db.sets[h].insert(n);
+    } else if (c < 0) {
+      break;
+    } else if (h < 0) {
+      return fail(line_, "expected \"k=<k>\" after the header, found " + describe_char(c));
+    } else if (!have_n) {
+      return fail(line_, "expected " + describe(item::first_n) + ", found " + describe_char(c));
+    } else {
+      return fail(line_, "expected \"+<difference>\"" + section_ + ", found " + describe_char(c));
     }
-    // Any other character between items is skipped.
   }
+  if (state_ != stream_state::at_end) return fail(line_, "");
   if (h < 0) return fail(line_, "no sections after the header (no \"k\" found)");
-  if (!close_section()) return false;
+  close_section();
   db.nsections = h + 1;
-  return true;
-}
-
-bool read_file(const std::string& filename, std::string& text, bool& missing) {
-  missing = false;
-  FILE* f = std::fopen(filename.c_str(), "rb");
-  if (!f) {
-    missing = true;
-    return false;
-  }
-  char buf[65536];
-  size_t got;
-  while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, got);
-  const bool failed = std::ferror(f) != 0;
-  const int err = errno;
-  std::fclose(f);
-  if (failed) {
-    std::cout << "Error reading " << filename << ": " << std::strerror(err) << "\n";
-    return false;
-  }
   return true;
 }
 
@@ -324,14 +423,28 @@ void analyse_residue_classes() {
 }  // namespace
 
 bool read_db(const std::string& filename) {
-  std::string text;
-  bool missing = false;
-  if (!read_file(filename, text, missing)) {
-    if (missing) std::cout << "You need a Vex.dat file to run this program. Get it from the VX forums.\n";
+  std::FILE* f = std::fopen(filename.c_str(), "rb");
+  if (!f) {
+    std::cout << "You need a Vex.dat file to run this program. Get it from the VX forums.\n";
+    return false;
+  }
+  const bool ok = read_db_stream(f, filename);
+  std::fclose(f);
+  return ok;
+}
+
+bool read_db_stream(std::FILE* file, const std::string& filename) {
+  // A regular file above the limit is refused before its first byte.
+  struct stat st;
+  const int fd = ::fileno(file);
+  if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+      static_cast<uint64_t>(st.st_size) > kMaxFileBytes) {
+    std::cout << "Error in " << filename << ": the file is too large: " << st.st_size << " bytes (at most "
+              << kMaxFileBytes << ")\n";
     return false;
   }
   parsed_db db;
-  if (!db_parser(filename, text).parse(db)) return false;
+  if (!db_parser(file, filename).parse(db)) return false;
 
   nhigh = db.nhigh;
   for (int h = 0; h < kNumK; ++h) {
@@ -342,9 +455,13 @@ bool read_db(const std::string& filename) {
     akequiv[h] = in_file ? db.equiv[h] : 0;
     akmod[h] = 0;
     aknres[h] = 0;
-    if (in_file && verbose >= 1)
-      std::cout << "k: " << ak[h] << ". All remaining n = " << akequiv[h] << " (mod " << akpower[h]
-                << ").\n";
+    if (in_file && verbose >= 1) {
+      if (akpower[h] == 0)
+        std::cout << "k: " << ak[h] << ". Fewer than two distinct n: no residue class.\n";
+      else
+        std::cout << "k: " << ak[h] << ". All remaining n = " << akequiv[h] << " (mod " << akpower[h]
+                  << ").\n";
+    }
   }
   if (verbose >= 1) {
     print_stats();

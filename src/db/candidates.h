@@ -3,6 +3,7 @@
 // into which the remaining n fall (used by the searches to skip whole classes).
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <set>
 #include <string>
 
@@ -20,18 +21,31 @@ extern uint32_t nhigh;            // upper bound of n (default 20000000)
 constexpr uint32_t kDefaultNhigh = 20000000;
 
 // Reads the candidate file into ak, aunfacset, nhigh, akpower and akequiv,
-// then chooses akmod and fills aknres/akares. Slots beyond the file's last
-// section keep their built-in k, an empty set and zero tables; an n above
-// nhigh is kept. At verbose >= 1 prints the per-section classes and the
-// summary, at verbose >= 2 the analysis. Returns false, after one line on
-// standard output naming the problem (and its line), when the file cannot be
-// opened or read or is malformed; the globals are then left unchanged.
+// then chooses akmod and fills aknres/akares. A section with fewer than two
+// distinct n (none, or one n) carries no class information: akpower and
+// akequiv 0, akmod 0 and no residues, the state that slots beyond the file's
+// last section also get (these keep their built-in k and an empty set). An n
+// above nhigh is kept. At verbose >= 1 prints the per-section classes and
+// the summary, at verbose >= 2 the analysis. Returns false, after one line
+// on standard output naming the problem (and its line), when the file cannot
+// be opened or read, is malformed (the grammar is described in
+// candidates.cpp), holds a byte outside it (NUL included), or is larger than
+// 1 GiB; the globals are then left unchanged.
 bool read_db(const std::string& filename);
+
+// The same for a stream already open, read from its current position up to
+// its end; `filename` names it in the messages. The caller closes it.
+bool read_db_stream(std::FILE* file, const std::string& filename);
 
 // Prints the per-slot summary.
 void print_stats();
 
-// Writes the candidate sets back (n above nhigh dropped), atomically through
-// "<filename>.tmp" in the same directory. Returns false, leaving the old file untouched and after a
+// The candidate file's bytes for the current sets: header 12, 0, nhigh, then
+// every slot's k and every n of its set (those above nhigh too), one item per
+// line. read_db takes them back to the same k, sets and nhigh.
+std::string format_db();
+
+// Writes format_db() atomically through "<filename>.tmp" in the same
+// directory. Returns false, leaving the old file untouched and after a
 // message on standard error, when the new file cannot be written completely.
 bool dump_db(const std::string& filename);

@@ -1,7 +1,8 @@
 // Writes the candidate sets back to the candidate file, in the format the
 // reader in candidates.cpp accepts: header 12, 0, nhigh; per slot "k=<k>",
-// the smallest n up to nhigh, then "+<diff>" for each further n up to nhigh,
-// one item per line.
+// the smallest n, then "+<diff>" for each further n, one item per line. Every
+// n of the set is written, an n above nhigh too, and a slot with an empty
+// set is a bare "k=<k>" line; the reader takes both back unchanged.
 //
 // The file is replaced atomically: the new content goes to "<file>.tmp" in
 // the same directory, is written completely, flushed to disk and closed, and
@@ -27,6 +28,8 @@ void append_line(std::string& out, const char* prefix, uint64_t value) {
   out += '\n';
 }
 
+}  // namespace
+
 std::string format_db() {
   std::string out;
   append_line(out, "", kNumK);
@@ -39,7 +42,6 @@ std::string format_db() {
     bool first = true;
     uint32_t prev = 0;
     for (uint32_t n : aunfacset[i]) {
-      if (n > nhigh) break;  // the set is ascending: nothing later is wanted
       if (first)
         append_line(out, "", n);
       else
@@ -50,6 +52,8 @@ std::string format_db() {
   }
   return out;
 }
+
+namespace {
 
 // Writes all of `data` to fd, retrying short writes and interruptions.
 bool write_all(int fd, const std::string& data) {

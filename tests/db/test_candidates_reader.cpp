@@ -1,7 +1,8 @@
-// Candidate file reader: the documented examples, layout independence, the
+// Candidate file reader: worked examples, layout independence, the
 // residue-class analysis against a brute-force oracle, the verbose output
-// line by line, and one table of malformed files that must be rejected with
-// a single message and no change of state.
+// line by line, sections with fewer than two distinct n, and one table of
+// malformed files that must be rejected with a single message and no change
+// of state.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -116,8 +117,10 @@ TEST(ReadDb, VerboseTwoDoubleFormatting) {
   EXPECT_NE(out.find("7: mod 343: 0 7 14\n"), std::string::npos) << out;
 }
 
-// Line breaks, blanks, tabs, carriage returns and a missing final newline
-// carry no meaning.
+// Line breaks, blanks, tabs, carriage returns, vertical tabs, form feeds
+// and a missing final newline carry no meaning; blanks may stand around the
+// "=" of "k=". (Another separator than "=" is refused, see the malformed
+// files.)
 TEST(ReadDb, LayoutDoesNotMatter) {
   const auto secs = twelve_sections({15, 39, 87});
   ASSERT_TRUE(read_text(db_text(secs)));
@@ -127,19 +130,18 @@ TEST(ReadDb, LayoutDoesNotMatter) {
   no_final_newline.pop_back();
   std::string spaced_k = db_text(secs);
   for (size_t p = 0; (p = spaced_k.find("k=", p)) != std::string::npos; p += 4) spaced_k.replace(p, 2, "k = ");
+  std::string broken_k = db_text(secs, 20000000, "\r\n");
+  for (size_t p = 0; (p = broken_k.find("k=", p)) != std::string::npos; p += 7)
+    broken_k.replace(p, 2, "k\r\n=\t\n");
   const std::string variants[] = {
-      db_text(secs, 20000000, " "),   db_text(secs, 20000000, "\r\n"), db_text(secs, 20000000, "\t"),
-      db_text(secs, 20000000, "\n\n  "), no_final_newline,            spaced_k,
+      db_text(secs, 20000000, " "),     db_text(secs, 20000000, "\r\n"), db_text(secs, 20000000, "\t"),
+      db_text(secs, 20000000, "\n\n  "), db_text(secs, 20000000, "\v\f"), no_final_newline,
+      spaced_k,                         broken_k,                        " \n\t" + db_text(secs),
   };
   for (const std::string& text : variants) {
     ASSERT_TRUE(read_text(text)) << text.substr(0, 60);
     EXPECT_TRUE(DbState::capture() == base) << text.substr(0, 60);
   }
-  // Any separator character after "k" is accepted.
-  std::string colon = db_text(secs);
-  colon.replace(colon.find("k=4847"), 2, "k:");
-  ASSERT_TRUE(read_text(colon));
-  EXPECT_TRUE(DbState::capture() == base);
 }
 
 // "+0" adds nothing and leaves the gcd alone, also as the first record.
@@ -308,16 +310,11 @@ TEST(ReadDb, MalformedFilesAreRejected) {
       {"k at end of file", h + good2 + "k", "line 7: the file ends after \"k\""},
       {"k without number", h + good2 + "k=\n", "expected k, found end of file"},
       {"k not a number", h + "k=abc\n1\n+2\n", "line 4: expected k, found \"a\""},
-      {"digit as separator", h + "k4847\n1\n+2\n", "line 4: expected a separator such as \"=\""},
-      {"next k taken as n", h + "k=4847\nk=5359\n6\n+8\n",
-       "line 5: expected the first n in section k=4847, found \"k\""},
-      {"section without n at end", h + good2 + "k=4847\n", "line 8: expected the first n in section k=4847, found end of file"},
-      {"single n", h + "k=4847\n15\n" + good2, "line 4: section k=4847 has fewer than two distinct n"},
-      {"single n at end", h + good2 + "k=4847\n15\n", "line 7: section k=4847 has fewer than two distinct n"},
-      {"one n repeated", h + "k=4847\n15\n+0\n+0\n" + good2,
-       "line 4: section k=4847 has fewer than two distinct n"},
+      {"digit as separator", h + "k4847\n1\n+2\n", "line 4: expected \"=\" between \"k\" and its value, found \"4\""},
+      {"colon as separator", h + "k:4847\n1\n+2\n", "line 4: expected \"=\" between \"k\" and its value, found \":\""},
       {"thirteen sections", thirteen, "line 40: more than 12 sections"},
-      {"difference missing", h + "k=4847\n15\n+\n" + good2, "line 7: expected a difference after \"+\" in section k=4847, found \"k\""},
+      {"difference missing", h + "k=4847\n15\n+\n" + good2,
+       "line 6: expected a difference after \"+\" in section k=4847, found a line break"},
       {"difference at end", h + "k=4847\n15\n+24\n+", "expected a difference after \"+\" in section k=4847, found end of file"},
       {"negative difference", h + "k=4847\n15\n+-5\n", "line 6: expected a difference after \"+\" in section k=4847, found \"-\""},
       {"first n too large", h + "k=4847\n4294967296\n+1\n", "line 5: the first n in section k=4847 is too large: 4294967296 (at most 4294967295)"},
@@ -326,7 +323,39 @@ TEST(ReadDb, MalformedFilesAreRejected) {
        "line 7: n overflows 32 bits in section k=4847: 4294967295 + 1 is above 4294967295"},
       {"k of 2^31", h + "k=2147483648\n1\n+2\n", "line 4: k is too large: 2147483648 (at most 2147483647)"},
       {"k with forty digits", h + "k=" + std::string(40, '9') + "\n1\n+2\n", "k is too large: 999999999999999999999999..."},
-      {"control character", h + "k=4847\n15\n+\x01\n", "found character 0x01"},
+      {"control character", h + "k=4847\n15\n+\x01\n", "line 6: expected a difference after \"+\" in section k=4847, found character 0x01"},
+
+      // A bare number where a "+<diff>" belongs: one "+" lost turns
+      // 15 +24 +24 +24 into 15 +24 48 +24.
+      {"plus lost", h + "k=4847\n15\n+24\n48\n+24\n" + good2,
+       "line 7: expected \"+<difference>\" in section k=4847, found the number 48"},
+      {"plus lost at end", h + good2 + "14\n", "line 7: expected \"+<difference>\" in section k=5359, found the number 14"},
+      {"number after the header", h + "5\n" + good2, "line 4: expected \"k=<k>\" after the header, found the number 5"},
+      {"plus with a blank", h + "k=4847\n15\n+ 24\n", "line 6: expected a difference after \"+\" in section k=4847, found a blank"},
+      {"plus before the first n", h + "k=4847\n+24\n", "line 5: expected the first n in section k=4847, found \"+\""},
+      // Text glued to a number.
+      {"letters after nhigh", "12\n0\n1000001000e3\n" + good2,
+       "line 3: text glued to the highest n (header): \"e\" after 1000001000"},
+      {"comma between header numbers", "12,0,1000\n" + good2,
+       "line 1: text glued to the number of sections (header): \",\" after 12"},
+      {"letter after k", h + "k=4847x\n15\n", "line 4: text glued to k: \"x\" after 4847"},
+      {"letter after first n", h + "k=4847\n15a\n+24\n", "line 5: text glued to the first n in section k=4847: \"a\" after 15"},
+      {"two differences glued", h + "k=4847\n15\n+24+24\n",
+       "line 6: text glued to a difference after \"+\" in section k=4847: \"+\" after 24"},
+      {"k glued to a difference", h + "k=4847\n15\n+24k=5359\n6\n",
+       "line 6: text glued to a difference after \"+\" in section k=4847: \"k\" after 24"},
+      {"NUL glued to a number", h + "k=4847\n15\n+24" + std::string(1, '\0'),
+       "line 6: text glued to a difference after \"+\" in section k=4847: character 0x00 after 24"},
+      // Characters outside the grammar.
+      {"comment after the header", h + "# list\n" + good2, "line 4: expected \"k=<k>\" after the header, found \"#\""},
+      {"letter before the first n", h + "k=4847\nn=15\n", "line 5: expected the first n in section k=4847, found \"n\""},
+      {"letter between items", h + good2 + "x\n", "line 7: expected \"+<difference>\" in section k=5359, found \"x\""},
+      {"upper-case K", h + "K=4847\n15\n", "line 4: expected \"k=<k>\" after the header, found \"K\""},
+      {"NUL padding", h + good2 + std::string(4, '\0'),
+       "line 7: expected \"+<difference>\" in section k=5359, found character 0x00"},
+      {"byte above 0x7f", h + good2 + "\xff", "line 7: expected \"+<difference>\" in section k=5359, found character 0xff"},
+      {"byte order mark", "\xef\xbb\xbf" + h + good2, "line 1: expected the number of sections (header), found character 0xef"},
+      {"DEL", h + "k=4847\n\x7f", "line 5: expected the first n in section k=4847, found character 0x7f"},
   };
 
   ASSERT_TRUE(read_text(db_text(twelve_sections({15, 39, 87}))));
@@ -339,6 +368,77 @@ TEST(ReadDb, MalformedFilesAreRejected) {
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << c.name << ": " << out;
     EXPECT_TRUE(DbState::capture() == before) << c.name;
   }
+}
+
+// A section with no n, or with one distinct n, is a k without class
+// information: akpower, akequiv, akmod and aknres 0, like the empty slots
+// after the file's last section. Factors can leave a k with one n (or none)
+// in a long search, and the writer writes such sets this way.
+TEST(ReadDb, SectionsWithFewerThanTwoDistinctN) {
+  const std::string h = "12\n0\n1000\n";
+  const std::string good2 = "k=5359\n6\n+8\n";
+  struct Case {
+    const char* name;
+    std::string text;
+    int slot;                // the short section
+    int32_t k;               // its k
+    std::set<uint32_t> set;  // its n
+    int sections;            // sections in the file; slot 1 is {6, 14} when below it
+  };
+  const Case cases[] = {
+      {"single n", h + "k=4847\n15\n" + good2, 0, 4847, {15}, 2},
+      {"single n at end", h + good2 + "k=4847\n15\n", 1, 4847, {15}, 2},
+      {"single n without final newline", h + good2 + "k=4847 15", 1, 4847, {15}, 2},
+      {"one n repeated", h + "k=4847\n15\n+0\n+0\n" + good2, 0, 4847, {15}, 2},
+      {"n = 0 alone", h + "k=4847\n0\n" + good2, 0, 4847, {0}, 2},
+      {"largest n alone", h + "k=4847\n4294967295\n" + good2, 0, 4847, {4294967295u}, 2},
+      {"single n above nhigh", h + "k=10223\n18540221\n" + good2, 0, 10223, {18540221}, 2},
+      {"empty section", h + "k=4847\n" + good2, 0, 4847, {}, 2},
+      {"empty section at end", h + good2 + "k=4847\n", 1, 4847, {}, 2},
+      {"empty section without final newline", h + good2 + "k=4847", 1, 4847, {}, 2},
+      {"empty section, blanks around =", h + "k = 4847 " + good2, 0, 4847, {}, 2},
+      {"other k in empty section", h + "k=3\n" + good2, 0, 3, {}, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Start from a state where every slot has a class, so that stale tables
+    // would show.
+    ASSERT_TRUE(read_text(db_text(twelve_sections({15, 39, 87}))));
+    std::string out;
+    ASSERT_TRUE(read_text(c.text, &out)) << out;
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(ak[c.slot], c.k);
+    EXPECT_EQ(aunfacset[c.slot], c.set);
+    EXPECT_EQ(akpower[c.slot], 0u);
+    EXPECT_EQ(akequiv[c.slot], 0u);
+    EXPECT_EQ(akmod[c.slot], 0u);
+    EXPECT_EQ(aknres[c.slot], 0u);
+    const int other = 1 - c.slot;  // the "k=5359 6 +8" section
+    EXPECT_EQ(ak[other], 5359);
+    EXPECT_EQ(aunfacset[other], (std::set<uint32_t>{6, 14}));
+    EXPECT_EQ(akpower[other], 8u);
+    EXPECT_EQ(akequiv[other], 6u);
+    for (int i = c.sections; i < kNumK; ++i) {
+      EXPECT_EQ(ak[i], kStandardK[i]) << i;
+      EXPECT_TRUE(aunfacset[i].empty()) << i;
+      EXPECT_EQ(akpower[i] | akequiv[i] | akmod[i] | aknres[i], 0u) << i;
+    }
+  }
+
+  // At -v such a section says that it has no class.
+  VerboseGuard v(1);
+  std::string out;
+  ASSERT_TRUE(read_text(h + "k=4847\n15\n" + good2 + "k=10223\n", &out));
+  std::string want =
+      "k: 4847. Fewer than two distinct n: no residue class.\n"
+      "k: 5359. All remaining n = 6 (mod 8).\n"
+      "k: 10223. Fewer than two distinct n: no residue class.\n"
+      "4847 has 1 unfactored 0<=n<=1000\n"
+      "5359 has 2 unfactored 0<=n<=1000\n"
+      "10223 has 0 unfactored 0<=n<=1000\n";
+  for (int i = 3; i < kNumK; ++i) want += std::to_string(kStandardK[i]) + " has 0 unfactored 0<=n<=1000\n";
+  want += "Total: 3 unfactored\n\n";
+  EXPECT_EQ(out, want);
 }
 
 TEST(ReadDb, UnreadableFileIsReported) {

@@ -32,19 +32,37 @@ bool dump_quietly(const std::string& path, std::string* err = nullptr) {
   return ok;
 }
 
-// A set starting at 0, a member above nhigh, an empty slot, and a slot whose
-// only member is above nhigh.
+// The exact bytes: a set starting at 0, an empty slot, one n, n = 2^32-1,
+// and n above nhigh, which are written like any other n. Sets without an n
+// above nhigh give the same bytes as ever.
 TEST(DumpDb, ExactBytes) {
-  TempDir dir;
-  const std::string path = dir.file("Vex.dat");
-  set_state({{15, 39, 87}, {0, 5, 20, 1001}, {}, {5000}}, 1000);
-  std::string err;
-  ASSERT_TRUE(dump_quietly(path, &err));
-  EXPECT_EQ(err, "");
-  std::string want = "12\n0\n1000\nk=4847\n15\n+24\n+48\nk=5359\n0\n+5\n+15\nk=10223\nk=19249\n";
-  for (int i = 4; i < kNumK; ++i) want += "k=" + std::to_string(kStandardK[i]) + "\n";
-  EXPECT_EQ(read_file(path), want);
-  EXPECT_FALSE(file_exists(path + ".tmp"));
+  std::string rest;  // slots 4..11, empty
+  for (int i = 4; i < kNumK; ++i) rest += "k=" + std::to_string(kStandardK[i]) + "\n";
+  struct Case {
+    const char* name;
+    std::vector<std::set<uint32_t>> sets;
+    uint32_t high;
+    std::string want;
+  };
+  const Case cases[] = {
+      {"nothing above nhigh", {{15, 39, 87}, {0, 5, 20}, {}, {1000}}, 1000,
+       "12\n0\n1000\nk=4847\n15\n+24\n+48\nk=5359\n0\n+5\n+15\nk=10223\nk=19249\n1000\n" + rest},
+      {"largest n", {{0, 4294967295u}, {4294967295u}, {}, {7}}, 4294967295u,
+       "12\n0\n4294967295\nk=4847\n0\n+4294967295\nk=5359\n4294967295\nk=10223\nk=19249\n7\n" + rest},
+      {"n above nhigh", {{15, 39, 87}, {0, 5, 20, 1001}, {}, {5000}}, 1000,
+       "12\n0\n1000\nk=4847\n15\n+24\n+48\nk=5359\n0\n+5\n+15\n+981\nk=10223\nk=19249\n5000\n" + rest},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const std::string path = dir.file("Vex.dat");
+    set_state(c.sets, c.high);
+    std::string err;
+    ASSERT_TRUE(dump_quietly(path, &err)) << c.name;
+    EXPECT_EQ(err, "") << c.name;
+    EXPECT_EQ(read_file(path), c.want) << c.name;
+    EXPECT_EQ(format_db(), c.want) << c.name;
+    EXPECT_FALSE(file_exists(path + ".tmp")) << c.name;
+  }
 }
 
 TEST(DumpDb, RoundTrip) {
@@ -52,15 +70,14 @@ TEST(DumpDb, RoundTrip) {
   TempDir dir;
   const std::string path = dir.file("Vex.dat");
   const uint32_t high = 20000000;
-  std::vector<std::set<uint32_t>> sets(kNumK), kept(kNumK);
+  std::vector<std::set<uint32_t>> sets(kNumK);
   for (int i = 0; i < kNumK; ++i) {
     const uint32_t g = 1 + rng() % 72, e = rng() % g;
-    while (kept[i].size() < 300) {
+    while (sets[i].size() < 300) {
       const uint32_t n = e + g * (rng() % (high / g));
-      if (n <= high) kept[i].insert(n);
+      if (n <= high) sets[i].insert(n);
     }
-    sets[i] = kept[i];
-    sets[i].insert(high + g);  // dropped by the writer
+    if (i % 2 == 0) sets[i].insert(high + g);  // above nhigh, kept too
   }
   set_state(sets, high);
   ak[3] = 3;  // k need not be the built-in one
@@ -69,7 +86,7 @@ TEST(DumpDb, RoundTrip) {
 
   // Independently formatted text of the same content.
   std::vector<Section> secs;
-  for (int i = 0; i < kNumK; ++i) secs.push_back({i == 3 ? 3 : kStandardK[i], {kept[i].begin(), kept[i].end()}});
+  for (int i = 0; i < kNumK; ++i) secs.push_back({i == 3 ? 3 : kStandardK[i], {sets[i].begin(), sets[i].end()}});
   EXPECT_EQ(first, db_text(secs, high));
 
   testing::internal::CaptureStdout();
@@ -77,7 +94,7 @@ TEST(DumpDb, RoundTrip) {
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(nhigh, high);
   EXPECT_EQ(ak[3], 3);
-  for (int i = 0; i < kNumK; ++i) EXPECT_EQ(aunfacset[i], kept[i]) << i;
+  for (int i = 0; i < kNumK; ++i) EXPECT_EQ(aunfacset[i], sets[i]) << i;
 
   ASSERT_TRUE(dump_quietly(path));
   EXPECT_EQ(read_file(path), first);

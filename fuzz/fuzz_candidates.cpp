@@ -1,0 +1,109 @@
+// libFuzzer entry point for the candidate file reader. Each input is read
+// through read_db_stream; the reader must refuse it with exactly one line or
+// accept it. A refused input must leave the previous state untouched; an
+// accepted one must come back unchanged through the writer: format_db (the
+// bytes dump_db writes) read again gives the same k, sets, nhigh and
+// residue tables, and formatting those gives the same bytes. Any difference
+// aborts.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <set>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+#include "arith/limits.h"
+#include "db/candidates.h"
+
+namespace {
+
+// Swallows the reader's messages and counts their lines.
+class counting_sink : public std::streambuf {
+ public:
+  size_t lines = 0;
+
+ protected:
+  int overflow(int c) override {
+    if (c == '\n') ++lines;
+    return c == traits_type::eof() ? 0 : c;
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    for (std::streamsize i = 0; i < n; ++i)
+      if (s[i] == '\n') ++lines;
+    return n;
+  }
+};
+
+struct snapshot {
+  int32_t k[kNumK];
+  std::set<uint32_t> sets[kNumK];
+  uint32_t power[kNumK], equiv[kNumK], mod[kNumK], nres[kNumK];
+  std::vector<uint32_t> res[kNumK];
+  uint32_t high;
+
+  static snapshot take() {
+    snapshot s;
+    for (int i = 0; i < kNumK; ++i) {
+      s.k[i] = ak[i];
+      s.sets[i] = aunfacset[i];
+      s.power[i] = akpower[i];
+      s.equiv[i] = akequiv[i];
+      s.mod[i] = akmod[i];
+      s.nres[i] = aknres[i];
+      s.res[i].assign(akares[i], akares[i] + aknres[i]);
+    }
+    s.high = nhigh;
+    return s;
+  }
+  bool operator==(const snapshot& o) const {
+    for (int i = 0; i < kNumK; ++i)
+      if (k[i] != o.k[i] || sets[i] != o.sets[i] || power[i] != o.power[i] || equiv[i] != o.equiv[i] ||
+          mod[i] != o.mod[i] || nres[i] != o.nres[i] || res[i] != o.res[i])
+        return false;
+    return high == o.high;
+  }
+};
+
+void check(bool ok, const char* what) {
+  if (ok) return;
+  std::fprintf(stderr, "fuzz_candidates: %s\n", what);
+  std::abort();
+}
+
+// Reads `size` bytes at `data` as a candidate file; the number of message
+// lines goes to *lines.
+bool read_bytes(const void* data, size_t size, size_t* lines) {
+  // fmemopen needs a non-empty buffer; an empty input is a stream at its end.
+  static char empty = 0;
+  std::FILE* f = size > 0 ? fmemopen(const_cast<void*>(data), size, "rb") : fmemopen(&empty, 1, "rb");
+  check(f != nullptr, "fmemopen failed");
+  if (size == 0) std::fgetc(f);
+  counting_sink sink;
+  std::streambuf* old = std::cout.rdbuf(&sink);
+  const bool ok = read_db_stream(f, "Vex.dat");
+  std::cout.rdbuf(old);
+  std::fclose(f);
+  *lines = sink.lines;
+  return ok;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const snapshot before = snapshot::take();
+  size_t lines = 0;
+  if (!read_bytes(data, size, &lines)) {
+    check(lines == 1, "a refused file did not give exactly one message line");
+    check(snapshot::take() == before, "a refused file changed the state");
+    return 0;
+  }
+  check(lines == 0, "an accepted file printed a message");
+  const snapshot first = snapshot::take();
+  const std::string text = format_db();
+  check(read_bytes(text.data(), text.size(), &lines), "the written file was refused");
+  check(snapshot::take() == first, "the written file read back to different sets");
+  check(format_db() == text, "writing the read-back sets gave different bytes");
+  return 0;
+}
