@@ -16,6 +16,7 @@
 
 #include "arith/limits.h"
 #include "db/candidates.h"
+#include "../tests/db/db_state.h"
 
 namespace {
 
@@ -33,36 +34,6 @@ class counting_sink : public std::streambuf {
     for (std::streamsize i = 0; i < n; ++i)
       if (s[i] == '\n') ++lines;
     return n;
-  }
-};
-
-struct snapshot {
-  int32_t k[kNumK];
-  std::set<uint32_t> sets[kNumK];
-  uint32_t power[kNumK], equiv[kNumK], mod[kNumK], nres[kNumK];
-  std::vector<uint32_t> res[kNumK];
-  uint32_t high;
-
-  static snapshot take() {
-    snapshot s;
-    for (int i = 0; i < kNumK; ++i) {
-      s.k[i] = ak[i];
-      s.sets[i] = aunfacset[i];
-      s.power[i] = akpower[i];
-      s.equiv[i] = akequiv[i];
-      s.mod[i] = akmod[i];
-      s.nres[i] = aknres[i];
-      s.res[i].assign(akares[i], akares[i] + aknres[i]);
-    }
-    s.high = nhigh;
-    return s;
-  }
-  bool operator==(const snapshot& o) const {
-    for (int i = 0; i < kNumK; ++i)
-      if (k[i] != o.k[i] || sets[i] != o.sets[i] || power[i] != o.power[i] || equiv[i] != o.equiv[i] ||
-          mod[i] != o.mod[i] || nres[i] != o.nres[i] || res[i] != o.res[i])
-        return false;
-    return high == o.high;
   }
 };
 
@@ -92,18 +63,18 @@ bool read_bytes(const void* data, size_t size, size_t* lines) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const snapshot before = snapshot::take();
+  const dbtest::DbState before = dbtest::DbState::capture();
   size_t lines = 0;
   if (!read_bytes(data, size, &lines)) {
     check(lines == 1, "a refused file did not give exactly one message line");
-    check(snapshot::take() == before, "a refused file changed the state");
+    check(dbtest::DbState::capture() == before, "a refused file changed the state");
     return 0;
   }
   check(lines == 0, "an accepted file printed a message");
-  const snapshot first = snapshot::take();
+  const dbtest::DbState first = dbtest::DbState::capture();
   const std::string text = format_db();
   check(read_bytes(text.data(), text.size(), &lines), "the written file was refused");
-  check(snapshot::take() == first, "the written file read back to different sets");
+  check(dbtest::DbState::capture() == first, "the written file read back to different sets");
   check(format_db() == text, "writing the read-back sets gave different bytes");
   return 0;
 }
