@@ -200,6 +200,18 @@ class BsgsTest : public testing::Test {
     return false;
   }
 
+  // Gives slot 0 the k (below p < 2^31) for which p divides k*2^n+1, runs
+  // the search for slot 0 alone and returns the console output.
+  static std::string search_slot0_with_factor_at(uint64_t p, uint32_t n) {
+    ak[0] = static_cast<int32_t>(k_with_factor(p, n));
+    ps.amkinv[0] = ref_inv(p - static_cast<uint64_t>(ak[0]), p);
+    hash_init(nhigh);
+    set_modulus(p);
+    testing::internal::CaptureStdout();
+    check_factors(p, 1);
+    return testing::internal::GetCapturedStdout();
+  }
+
   static size_t count_of(const std::string& text, const std::string& what) {
     size_t count = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
@@ -298,13 +310,7 @@ TEST_F(BsgsTest, HitAboveNhighIsReportedAsOutsideRange) {
       fill_slot(0, 15, 24, mult);  // 4847: n = 15 (mod 24)
       const uint32_t n = 51015;    // 15 + 24*2125, above nhigh
       if (in_set) aunfacset[0].insert(n);
-      ak[0] = static_cast<int32_t>(k_with_factor(p, n));
-      ps.amkinv[0] = ref_inv(p - static_cast<uint64_t>(ak[0]), p);
-      hash_init(nhigh);
-      set_modulus(p);
-      testing::internal::CaptureStdout();
-      check_factors(p, 1);
-      const std::string console = testing::internal::GetCapturedStdout();
+      const std::string console = search_slot0_with_factor_at(p, n);
       const std::string line = std::to_string(p) + " | " + std::to_string(ak[0]) + "*2^51015+1";
       EXPECT_EQ(console, line + "\t(outside range)\n");
       EXPECT_EQ(read_file(in_set ? "fact.txt" : "factexcl.txt"), line + "\n");
@@ -331,14 +337,7 @@ TEST_F(BsgsTest, ClassModulusNear2To32) {
     aknres[0] = 1;
     akares[0][0] = 15;
     EXPECT_EQ(bsgs_stride(m), m);
-    ak[0] = static_cast<int32_t>(k_with_factor(p, 15));
-    ASSERT_LT(static_cast<uint64_t>(ak[0]), 1ULL << 31);
-    ps.amkinv[0] = ref_inv(p - static_cast<uint64_t>(ak[0]), p);
-    hash_init(nhigh);
-    set_modulus(p);
-    testing::internal::CaptureStdout();
-    check_factors(p, 1);
-    const std::string console = testing::internal::GetCapturedStdout();
+    const std::string console = search_slot0_with_factor_at(p, 15);
     const std::string line = std::to_string(p) + " | " + std::to_string(ak[0]) + "*2^15+1";
     EXPECT_EQ(console, line + "\n");
     EXPECT_EQ(read_file("fact.txt"), line + "\n");
