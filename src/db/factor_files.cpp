@@ -28,9 +28,10 @@ void note_unsynced(const char* file) {
   unsynced.emplace_back(file);
 }
 
-// Writes all of buf to fd, retrying short writes and interruptions.
-bool write_all(int fd, const char* buf, size_t len) {
-  for (size_t done = 0; done < len;) {
+// Writes all of buf to fd, retrying short writes and interruptions; done
+// counts the bytes that reached the file, also when it fails part way.
+bool write_all(int fd, const char* buf, size_t len, size_t& done) {
+  for (done = 0; done < len;) {
     const ssize_t w = ::write(fd, buf + done, len - done);
     if (w > 0) {
       done += static_cast<size_t>(w);
@@ -92,17 +93,21 @@ bool append_factor_line(const char* file, const char* line) {
   const int fd = ::open(file, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   note_unsynced(file);
-  const off_t before = ::lseek(fd, 0, SEEK_END);
   char buf[128];
   size_t len = std::strlen(line);
   if (len > sizeof buf - 1) len = sizeof buf - 1;
   std::memcpy(buf, line, len);
   buf[len++] = '\n';
-  bool ok = before >= 0 && write_all(fd, buf, len);
+  size_t done = 0;
+  bool ok = write_all(fd, buf, len, done);
   int err = errno;
-  if (!ok && before >= 0) {
-    // Whatever part of the line reached the file goes again.
-    while (::ftruncate(fd, before) != 0 && errno == EINTR) {
+  if (!ok && done > 0) {
+    // The part of the line that reached the file goes again. The run holds
+    // the directory's lock, so nobody else appended after it.
+    const off_t end = ::lseek(fd, 0, SEEK_END);
+    if (end >= static_cast<off_t>(done)) {
+      while (::ftruncate(fd, end - static_cast<off_t>(done)) != 0 && errno == EINTR) {
+      }
     }
   }
   if (::close(fd) != 0 && ok) {
@@ -135,7 +140,8 @@ bool end_torn_line(const char* file, std::string& error) {
     error = std::string("cannot read ") + file + ": " + std::strerror(errno);
     ok = false;
   } else if (last != '\n') {
-    if (!write_all(fd, "\n", 1) || ::fsync(fd) != 0) {
+    size_t done = 0;
+    if (!write_all(fd, "\n", 1, done) || ::fsync(fd) != 0) {
       error = std::string("cannot end the torn last line of ") + file + ": " + std::strerror(errno);
       ok = false;
     }
