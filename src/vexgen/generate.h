@@ -83,15 +83,36 @@ bool is_candidate(const candidate_sieve& s, uint32_t i, uint32_t n);
 void for_each_candidate(const candidate_sieve& s, uint32_t i,
                         const std::function<void(uint32_t)>& f);
 
-// Checks before the work starts that path can be written: it must not exist
-// (unless force), must not be a directory, and its directory must take a new
-// file. Returns false with a one-line reason in err.
-bool check_output_path(const std::string& path, bool force, std::string& err);
+// The candidate file of one run. open() checks the target before the work
+// starts and creates the temporary file "<path>.tmp" in its directory (or
+// truncates and takes over one that a killed run left). commit() writes the
+// file there and gives it its name, so that it appears complete or not at
+// all. A run that fails in between, or ends on SIGINT, SIGTERM, SIGHUP or
+// SIGPIPE, removes the temporary file; a killed run leaves just that one.
+class candidate_output {
+ public:
+  candidate_output() = default;
+  ~candidate_output();  // removes the temporary file unless committed
+  candidate_output(const candidate_output&) = delete;
+  candidate_output& operator=(const candidate_output&) = delete;
 
-// Writes the candidate file: "12", "0", nhigh, then per k "k=" and k, the
-// first n and "+" and the difference for every later n, one item per line.
-// The file appears complete or not at all: it is written to a temporary file
-// in the same directory, flushed to disk and renamed. Without force an
-// existing path is left alone. Returns false with a one-line reason in err.
-bool write_candidate_file(const candidate_sieve& s, const std::string& path, bool force,
-                          std::string& err);
+  // The target must not exist (unless force; then it is replaced, even when
+  // it is a symbolic link, dangling or not), must not be a directory, and
+  // its directory must take the temporary file, which no other run may be
+  // using. Returns false with a one-line reason in err.
+  bool open(const std::string& path, bool force, std::string& err);
+
+  // Writes "12", "0", nhigh, then per k "k=" and k, the first n and "+" and
+  // the difference for every later n, one item per line; flushes it to disk
+  // and renames it to the target. Without force a target that appeared
+  // meanwhile is left alone. Returns false with a one-line reason in err.
+  bool commit(const candidate_sieve& s, std::string& err);
+
+ private:
+  void discard();
+
+  std::string path_;
+  std::string tmp_;
+  bool force_ = false;
+  int fd_ = -1;  // the temporary file, open and locked until commit
+};

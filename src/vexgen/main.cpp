@@ -105,8 +105,10 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  // The output file is created first: an unusable path ends the run at once.
   std::string err;
-  if (!check_output_path(o.path, o.force, err)) return fail(err);
+  candidate_output output;
+  if (!output.open(o.path, o.force, err)) return fail(err);
 
   candidate_sieve s;
   if (!candidate_sieve_init(s, standard_kclasses(), static_cast<uint32_t>(o.nhigh), err)) {
@@ -141,7 +143,7 @@ int main(int argc, char** argv) {
   }
   std::cout << "Total: " << total << " unfactored" << std::endl;
 
-  if (!write_candidate_file(s, o.path, o.force, err)) return fail(err);
+  if (!output.commit(s, err)) return fail(err);
   std::printf("Wrote %s (sieving took %.1f s, %.1f s in all)\n", o.path.c_str(), sieve_seconds,
               seconds_since(t0));
   return 0;

@@ -40,6 +40,14 @@ inline const char* const kUsage =
     "Some statistics are written to stat.txt\n"
     "\n";
 
+// Built with AddressSanitizer (scripts/sanitize.sh): the programs then need
+// far more address space than a small RLIMIT_AS allows.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kAddressSanitizer = true;
+#else
+inline constexpr bool kAddressSanitizer = false;
+#endif
+
 struct TempDir : testfiles::TempDir {
   TempDir() : testfiles::TempDir("brindle_app") {}
 };
