@@ -16,6 +16,7 @@
 #include <string>
 
 #include "app/cli.h"
+#include "db/factor_files.h"
 
 namespace {
 
@@ -273,29 +274,7 @@ void save_status_pmin(uint64_t p) { append_status("pmin=" + std::to_string(p) + 
 void save_status_done() { append_status("Done\n"); }
 
 bool append_durably(const char* path, const std::string& text) {
-  const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = true;
-  for (size_t done = 0; ok && done < text.size();) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
-      ok = false;  // an error, or a write that made no progress
-    }
-  }
-  if (ok) {
-    int rc;
-    do {
-      rc = fsync(fd);
-    } while (rc != 0 && errno == EINTR);
-    ok = rc == 0;
-  }
-  // Linux releases the descriptor even when close is interrupted.
-  if (close(fd) != 0 && errno != EINTR) ok = false;
-  return ok;
+  return append_whole(path, text.data(), text.size(), true);
 }
 
 bool ask_clear_vexstatus_dat() {

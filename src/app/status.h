@@ -81,7 +81,8 @@ void save_status_done();
 
 // Appends text to the file at path (created when missing) and syncs it:
 // every byte is written (short and interrupted writes are resumed) and the
-// file is on disk when it returns true. False on any failure.
+// file is on disk when it returns true. False on any failure, with the file
+// cut back to its length before, so a torn line never stays behind.
 bool append_durably(const char* path, const std::string& text);
 
 // "[y/n]" question, one line per answer: true for "y" or "yes", false after

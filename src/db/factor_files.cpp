@@ -89,33 +89,45 @@ bool parse_factor_line(const std::string& line, uint64_t& p, uint64_t& k, uint64
 
 }  // namespace
 
-bool append_factor_line(const char* file, const char* line) {
+bool append_whole(const char* file, const char* text, size_t len, bool sync) {
   const int fd = ::open(file, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return false;
-  note_unsynced(file);
-  char buf[128];
-  size_t len = std::strlen(line);
-  if (len > sizeof buf - 1) len = sizeof buf - 1;
-  std::memcpy(buf, line, len);
-  buf[len++] = '\n';
   size_t done = 0;
-  bool ok = write_all(fd, buf, len, done);
+  bool ok = write_all(fd, text, len, done);
+  if (ok && sync) {
+    int rc;
+    do {
+      rc = ::fsync(fd);
+    } while (rc != 0 && errno == EINTR);
+    ok = rc == 0;
+  }
   int err = errno;
   if (!ok && done > 0) {
-    // The part of the line that reached the file goes again. The run holds
-    // the directory's lock, so nobody else appended after it.
+    // The part that reached the file goes again. The run holds the
+    // directory's lock, so nobody else appended after it.
     const off_t end = ::lseek(fd, 0, SEEK_END);
     if (end >= static_cast<off_t>(done)) {
       while (::ftruncate(fd, end - static_cast<off_t>(done)) != 0 && errno == EINTR) {
       }
     }
   }
-  if (::close(fd) != 0 && ok) {
+  // Linux releases the descriptor even when close is interrupted.
+  if (::close(fd) != 0 && errno != EINTR && ok) {
     ok = false;
     err = errno;
   }
   if (!ok) errno = err;
   return ok;
+}
+
+bool append_factor_line(const char* file, const char* line) {
+  char buf[128];
+  size_t len = std::strlen(line);
+  if (len > sizeof buf - 1) len = sizeof buf - 1;
+  std::memcpy(buf, line, len);
+  buf[len++] = '\n';
+  note_unsynced(file);
+  return append_whole(file, buf, len, false);
 }
 
 bool sync_factor_files(std::string& error) {

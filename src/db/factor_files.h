@@ -12,6 +12,12 @@
 constexpr const char* kFactFile = "fact.txt";
 constexpr const char* kFactExclFile = "factexcl.txt";
 
+// Appends len bytes of text to file (created if missing), resuming short and
+// interrupted writes, and with sync also puts the file on disk. On any
+// failure the part that was written is cut off again, so the file keeps its
+// length from before the call, and false is returned with errno set.
+bool append_whole(const char* file, const char* text, size_t len, bool sync);
+
 // Appends line and a newline to file (created if missing). When the open or
 // any write fails (a full disk, a file size limit), the file is cut back to
 // its length before the call, so no partial line stays behind; returns false

@@ -24,13 +24,19 @@ using testfiles::write_file;
 // Runs append_factor_line in a child whose files may not grow beyond limit
 // bytes (SIGXFSZ ignored, so the write fails with EFBIG instead); returns
 // the child's exit code: 0 appended, 1 refused with EFBIG, 2 anything else.
-int append_with_size_limit(const std::string& file, const std::string& line, rlim_t limit) {
+// With whole, the line and its newline go through append_whole with a sync
+// instead (the way status lines are appended).
+int append_with_size_limit(const std::string& file, const std::string& line, rlim_t limit,
+                           bool whole = false) {
   const pid_t pid = fork();
   if (pid == 0) {
     signal(SIGXFSZ, SIG_IGN);
     const rlimit rl{limit, limit};
     setrlimit(RLIMIT_FSIZE, &rl);
-    if (append_factor_line(file.c_str(), line.c_str())) _exit(0);
+    const std::string text = line + "\n";
+    if (whole ? append_whole(file.c_str(), text.data(), text.size(), true)
+              : append_factor_line(file.c_str(), line.c_str()))
+      _exit(0);
     _exit(errno == EFBIG ? 1 : 2);
   }
   int status = 0;
@@ -47,11 +53,13 @@ TEST(FactorFiles, FailedAppendLeavesNoPartialLine) {
   const std::string before = "1000000007 | 4847*2^15+1\n";
   const std::string line = "100162021001601943 | 28433*2^1536937+1";
   // Room for none, one, most, and all but the newline of the line.
-  for (rlim_t extra : {rlim_t{0}, rlim_t{1}, rlim_t{20}, rlim_t{line.size()}}) {
-    SCOPED_TRACE("room for " + std::to_string(extra) + " bytes");
-    write_file(file, before);
-    EXPECT_EQ(append_with_size_limit(file, line, before.size() + extra), 1);
-    EXPECT_EQ(read_file(file), before);
+  for (bool whole : {false, true}) {
+    for (rlim_t extra : {rlim_t{0}, rlim_t{1}, rlim_t{20}, rlim_t{line.size()}}) {
+      SCOPED_TRACE("room for " + std::to_string(extra) + " bytes" + (whole ? ", append_whole" : ""));
+      write_file(file, before);
+      EXPECT_EQ(append_with_size_limit(file, line, before.size() + extra, whole), 1);
+      EXPECT_EQ(read_file(file), before);
+    }
   }
   // With room for the whole line it is appended.
   EXPECT_EQ(append_with_size_limit(file, line, before.size() + line.size() + 1), 0);
