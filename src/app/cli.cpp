@@ -53,6 +53,20 @@ int parse_switch_group(int argc, const char* const* argv, int& i, run_settings& 
         s.save_interval = toint(value);
         break;
       }
+      case 'p': {
+        if (j + 1 != arg.size()) {
+          return refuse("-p takes a value, so it must end its switch group: " + arg);
+        }
+        if (i + 1 >= argc) return refuse("-p needs the seconds between progress reports after it");
+        const std::string value = argv[++i];
+        if (!is_decimal(value)) return refuse("not a number for -p: " + value);
+        const uint64_t seconds = toint(value);
+        if (seconds > kMaxProgressInterval) {
+          return refuse("-p is at most " + std::to_string(kMaxProgressInterval) + " seconds: " + value);
+        }
+        s.progress_interval = static_cast<uint32_t>(seconds);
+        break;
+      }
       default: {
         const std::string letter(1, arg[j]);
         return refuse("unknown switch: " + letter + (arg.size() > 2 ? " in " + arg : ""));

@@ -12,6 +12,11 @@ constexpr uint64_t kDefaultSaveInterval = 10000000;
 // file on disk (an fsync), so a smaller -i is raised to it.
 constexpr uint64_t kMinSaveInterval = 10000;
 
+// Default and largest seconds between two progress reports (-p; 0 turns
+// them off).
+constexpr uint32_t kDefaultProgressInterval = 60;
+constexpr uint32_t kMaxProgressInterval = 86400;
+
 // Prints the usage text on standard output.
 void print_usage();
 
@@ -36,6 +41,7 @@ struct run_settings {
   bool force = false;        // -f: overwrite VexStatus.dat without asking
   bool update = false;       // -u: rewrite Vex.dat at the end
   bool range_given = false;  // a first positional value was seen
+  uint32_t progress_interval = kDefaultProgressInterval;  // -p: seconds, 0 = none
 
   // Set when the range is settled against the status file:
   bool resumed = false;      // the run continues a range saved in VexStatus.dat
@@ -44,7 +50,8 @@ struct run_settings {
 
 // Reads argv[1..argc-1] left to right into s and into the globals verbose and
 // outputdupes. Switches may be grouped ("-fu" is "-f -u"); "i" takes the next
-// argument as the save interval, so it may only end a group. In a group, one
+// argument as the save interval and "p" as the seconds between progress
+// reports, so they may only end a group. In a group, one
 // v sets verbose 1, two or more set 2. At most two positional values, p_min
 // and p_max. Every value is decimal digits only. Returns 0, or the exit
 // status of a refusal (printed) at the first bad argument: an unknown switch

@@ -4,9 +4,10 @@
 // primes of the range with a save point every save interval of p, and the
 // end of the run (optional rewrite of Vex.dat, status file marked done,
 // statistics). The loop body outside test_idea is one subtraction and one
-// comparison. Each save point and the end of the range first put the factor
-// files on disk, so the status file never names a prime whose factors could
-// still be lost.
+// comparison, and every few thousand primes a look at the stop flag (set
+// by SIGINT, SIGTERM or SIGHUP) and the progress clock. Each save point, a
+// stop and the end of the range first put the factor files on disk, so the
+// status file never names a prime whose factors could still be lost.
 #include "app/driver.h"
 
 #include <iostream>
@@ -14,8 +15,10 @@
 
 #include "app/cli.h"
 #include "app/lock.h"
+#include "app/progress.h"
 #include "app/stats.h"
 #include "app/status.h"
+#include "app/stop.h"
 #include "arith/limits.h"
 #include "db/candidates.h"
 #include "db/factor_files.h"
@@ -25,6 +28,9 @@
 #include "search/per_prime.h"
 
 namespace {
+
+// Primes between two looks at the stop flag and the progress clock.
+constexpr uint32_t kPollEvery = 4096;
 
 // Puts every factor line written so far on disk; a save point may only be
 // written after that. On failure the run stops without the save point, so a
@@ -63,6 +69,9 @@ int brindle_main(int argc, char** argv) {
   uint64_t pmax = s.pmax;
   if (const int status = check_range(pmin, pmax)) return status;
 
+  // From here on Ctrl-C, SIGTERM and SIGHUP stop the run cleanly.
+  install_stop_handlers();
+
   // The sieve starts at an even number and enumerates pmin+1, pmin+3, ...
   pmin &= ~1ULL;
   std::cout << "Not using cmov instructions\n";
@@ -95,6 +104,13 @@ int brindle_main(int argc, char** argv) {
   sievewindowindex = ~0u;
   eratosthenes_window(pmin);
 
+  if (const int signo = stop_requested()) {
+    std::cout << "Stopped by " << signal_name(signo) << " before the first prime was tested."
+              << std::endl;
+    return 128 + signo;
+  }
+  progress_report progress(s.first_pmin, pmin, pmax, s.progress_interval);
+  uint32_t countdown = kPollEvery;
   uint64_t lastsave = pmin;
   uint64_t p = next_sieved_p();
   while (p <= pmax) {
@@ -102,11 +118,26 @@ int brindle_main(int argc, char** argv) {
     if (p - lastsave >= s.save_interval) {
       if (!sync_factors()) return 1;
       save_status_pmin(p);
+      progress.end_line();
       std::cout << "p = " << p << std::endl;
       lastsave = p;
     }
+    if (--countdown == 0) {
+      countdown = kPollEvery;
+      if (const int signo = stop_requested()) {
+        // p is tested and its factors are written: it is the save point.
+        if (!sync_factors()) return 1;
+        save_status_pmin(p);
+        progress.end_line();
+        std::cout << "Stopped by " << signal_name(signo) << " at p = " << p
+                  << "; run brindle again to continue from there." << std::endl;
+        return 128 + signo;
+      }
+      progress.poll(p);
+    }
     p = next_sieved_p();
   }
+  progress.end_line();
   const uint64_t endp = p;
 
   time_stop(&timetot);

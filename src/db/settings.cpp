@@ -3,3 +3,4 @@
 
 int verbose = 0;
 bool outputdupes = true;
+bool progress_line_open = false;

@@ -153,6 +153,40 @@ TEST(ParseCommandLine, Table) {
 
 // check_range prints what a run prints about its range; check_new_range
 // prints the same for a refused range and nothing for an accepted one.
+// -p sets the seconds between progress reports (0: none); like -i it takes
+// the next argument and ends its group.
+TEST(ParseCommandLine, ProgressInterval) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    uint32_t interval;
+    std::string printed;
+  };
+  const Case cases[] = {
+      {{}, 0, kDefaultProgressInterval, ""},
+      {{"-p", "0"}, 0, 0, ""},
+      {{"-p", "5", "1000000000", "2000000000"}, 0, 5, ""},
+      {{"-fp", "86400"}, 0, 86400, ""},
+      {{"-p", "86401"}, 1, kDefaultProgressInterval, "-p is at most 86400 seconds: 86401\n"},
+      {{"-p", "1m"}, 1, kDefaultProgressInterval, "not a number for -p: 1m\n"},
+      {{"-p"}, 1, kDefaultProgressInterval, "-p needs the seconds between progress reports after it\n"},
+      {{"-pf", "5"}, 1, kDefaultProgressInterval, "-p takes a value, so it must end its switch group: -pf\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<const char*> argv{"brindle"};
+    for (const std::string& a : c.args) argv.push_back(a.c_str());
+    run_settings s;
+    testing::internal::CaptureStdout();
+    const int status = parse_command_line(static_cast<int>(argv.size()), argv.data(), s);
+    const std::string printed = testing::internal::GetCapturedStdout();
+    SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(s.progress_interval, c.interval);
+    EXPECT_EQ(printed, c.printed);
+  }
+  outputdupes = true;
+}
+
 TEST(RangeChecks, Table) {
   const std::string limit = "This program only supports p up to 1125899906842624\n";
   const std::string sorry = "Sorry, pmin has to be at least 10^9 (1G) for this program to work.\n";

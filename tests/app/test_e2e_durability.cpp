@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cstring>
 #include <chrono>
 #include <random>
 #include <regex>
@@ -251,6 +252,45 @@ TEST(Durability, KilledAndResumedRunFilesEveryFactorAsOneRun) {
     expect_uninterrupted_lines(dir);
   }
   EXPECT_GE(killed, 5) << "most runs should have been killed before their end";
+}
+
+// SIGINT, SIGTERM and SIGHUP end the run at once and cleanly: the prime
+// just tested becomes the save point, after the factor files are on disk,
+// one line says where the run stopped, and the exit status is 128 plus the
+// signal's number. The resumed run then loses nothing.
+TEST(Durability, StopSignalEndsTheRunCleanly) {
+  for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signo));
+    TempDir dir;
+    e2e::write_file(dir.file("Vex.dat"), fixture());
+    const pid_t pid = e2e::start(dir, {"-i", "100000", kPmin, kPmax});
+    // Wait for the first save point: the main loop is running.
+    for (int tries = 0; tries < 20000; ++tries) {
+      if (e2e::count(e2e::read_file(dir.file("VexStatus.dat")), "pmin=") >= 2) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const auto t0 = std::chrono::steady_clock::now();
+    kill(pid, signo);
+    const Result stopped = e2e::finish(dir, pid);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    ASSERT_EQ(stopped.status, 128 + signo) << stopped.out << stopped.err;
+    EXPECT_LT(seconds, 2.0);
+    const std::vector<std::string> status = e2e::lines(e2e::read_file(dir.file("VexStatus.dat")));
+    ASSERT_FALSE(status.empty());
+    ASSERT_EQ(status.back().compare(0, 5, "pmin="), 0);
+    const std::string at = status.back().substr(5);
+    EXPECT_NE(stopped.out.find(std::string("Stopped by ") + (signo == SIGINT ? "SIGINT" : signo == SIGTERM ? "SIGTERM" : "SIGHUP") +
+                               " at p = " + at + "; run brindle again to continue from there.\n"),
+              std::string::npos)
+        << stopped.out;
+    // Every factor line up to the save point is written.
+    for (const char* name : {"fact.txt", "factexcl.txt"}) {
+      for (const e2e::Factor& f : e2e::read_factors(e2e::read_file(dir.file(name)))) EXPECT_LE(f.p, std::stoull(at));
+    }
+    const Result resumed = e2e::run(dir, {});
+    ASSERT_EQ(resumed.status, 0) << resumed.out << resumed.err;
+    expect_uninterrupted_lines(dir);
+  }
 }
 
 }  // namespace
