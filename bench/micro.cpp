@@ -523,7 +523,7 @@ std::string take_vex_option(int& argc, char** argv) {
 // The standard classes of the twelve k with empty candidate sets.
 void standard_candidates() {
   for (int i = 0; i < kNumK; ++i) {
-    ak[i] = std_ak[i];
+    ak[i] = kBuiltinK[i];
     aunfacset[i].clear();
     akpower[i] = akmod[i] = std_akpower[i];
     akequiv[i] = akares[i][0] = std_akequiv[i];

@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "arith/limits.h"
+#include "db/decimal.h"
 #include "db/settings.h"
 
 namespace {
@@ -20,6 +21,20 @@ size_t skip_space(const std::string& text) {
   size_t i = 0;
   while (i < text.size() && is_space(text[i])) ++i;
   return i;
+}
+
+// The value of switch letter arg[j] ("i" or "p"), which must end its group
+// and takes the next argument, decimal digits only; advances i past it.
+// Returns 0, or the exit status of a refusal.
+int switch_value(int argc, const char* const* argv, int& i, const std::string& arg, size_t j,
+                 const char* what, uint64_t& value) {
+  const std::string name = std::string("-") + arg[j];
+  if (j + 1 != arg.size()) return refuse(name + " takes a value, so it must end its switch group: " + arg);
+  if (i + 1 >= argc) return refuse(name + " needs " + what + " after it");
+  const std::string text = argv[++i];
+  if (!is_decimal(text)) return refuse("not a number for " + name + ": " + text);
+  value = toint(text);
+  return 0;
 }
 
 // One switch group ("-d", "-fu", "-vvi 20000"): applies its letters to s
@@ -43,28 +58,20 @@ int parse_switch_group(int argc, const char* const* argv, int& i, run_settings& 
       case 'v':
         ++vs;
         break;
-      case 'i': {
-        if (j + 1 != arg.size()) {
-          return refuse("-i takes a value, so it must end its switch group: " + arg);
-        }
-        if (i + 1 >= argc) return refuse("-i needs a save interval after it");
-        const std::string value = argv[++i];
-        if (!is_decimal(value)) return refuse("not a number for -i: " + value);
-        s.save_interval = toint(value);
-        break;
-      }
+      case 'i':
       case 'p': {
-        if (j + 1 != arg.size()) {
-          return refuse("-p takes a value, so it must end its switch group: " + arg);
+        uint64_t value = 0;
+        const bool save = arg[j] == 'i';
+        const char* what = save ? "a save interval" : "the seconds between progress reports";
+        if (const int status = switch_value(argc, argv, i, arg, j, what, value)) return status;
+        if (save) {
+          s.save_interval = value;
+        } else if (value > kMaxProgressInterval) {
+          return refuse("-p is at most " + std::to_string(kMaxProgressInterval) +
+                        " seconds: " + argv[i]);
+        } else {
+          s.progress_interval = static_cast<uint32_t>(value);
         }
-        if (i + 1 >= argc) return refuse("-p needs the seconds between progress reports after it");
-        const std::string value = argv[++i];
-        if (!is_decimal(value)) return refuse("not a number for -p: " + value);
-        const uint64_t seconds = toint(value);
-        if (seconds > kMaxProgressInterval) {
-          return refuse("-p is at most " + std::to_string(kMaxProgressInterval) + " seconds: " + value);
-        }
-        s.progress_interval = static_cast<uint32_t>(seconds);
         break;
       }
       default: {
@@ -104,11 +111,8 @@ uint64_t toint(const std::string& text) {
 }
 
 bool is_decimal(const std::string& text) {
-  if (text.empty()) return false;
-  for (char c : text) {
-    if (!is_digit(c)) return false;
-  }
-  return true;
+  uint64_t value = 0;
+  return parse_decimal(text, ~0ULL, value) != decimal_result::not_decimal;
 }
 
 int refuse(const std::string& message) {

@@ -11,6 +11,8 @@
 
 #include <cstdint>
 
+#include "arith/numtheory.h"
+
 #define BRINDLE_IFMA __attribute__((target("avx512f,avx512ifma,avx512vl")))
 
 // Whether the processor (and the operating system, which must save the
@@ -27,12 +29,10 @@ inline bool cpu_has_ifma() {
 
 inline bool use_ifma = cpu_has_ifma();
 
-// -p^-1 mod 2^52 for odd p (Newton's iteration modulo 2^64, then negated and
-// cut to 52 bits).
+// -p^-1 mod 2^52 for odd p (the inverse modulo 2^64, negated and cut to 52
+// bits).
 inline uint64_t ifma_neg_pinv(uint64_t p) {
-  uint64_t x = p;
-  for (int i = 0; i < 5; ++i) x *= 2 - p * x;
-  return (0 - x) & ((uint64_t{1} << 52) - 1);
+  return (0 - inverse_mod_2_64(p)) & ((uint64_t{1} << 52) - 1);
 }
 
 // The modulus in all eight lanes: p and -p^-1 mod 2^52.

@@ -1,6 +1,7 @@
 // Fixed limits of the search: the largest prime p the arithmetic supports,
 // the base-prime bound that sieves every number below it, the smallest p
-// accepted, and the number of k values the program carries.
+// accepted, and the number of k values the program carries and the built-in
+// ones.
 #pragma once
 #include <cstdint>
 
@@ -13,3 +14,8 @@ constexpr uint64_t kPLimit = 1ULL << 50;            // 1125899906842624
 constexpr uint32_t kBasePrimeLimit = 1u << 25;      // sqrt(kPLimit)
 constexpr uint64_t kPMinLimit = 1000000000ULL;      // smallest pmin accepted
 constexpr int kNumK = 12;                           // k values per candidate file
+
+// The twelve built-in k, in slot order: the k of the candidate file's
+// sections, of a slot the file leaves out, and of vexgen's starter file.
+constexpr int32_t kBuiltinK[kNumK] = {4847,  5359,  10223, 19249, 21181, 22699,
+                                      24737, 27653, 28433, 33661, 55459, 67607};

@@ -14,6 +14,7 @@
 #pragma once
 #include <cstdint>
 
+#include "arith/numtheory.h"
 #include "arith/prime_state.h"
 
 namespace detail {
@@ -31,14 +32,6 @@ inline uint64_t div_128_by_64(uint64_t hi, uint64_t lo, uint64_t p, uint64_t& re
   rem = static_cast<uint64_t>(n % p);
   return static_cast<uint64_t>(n / p);
 #endif
-}
-
-// p^-1 mod 2^64 for odd p by Newton's iteration: p*p = 1 mod 8 gives 3
-// correct low bits, and each step x*(2 - p*x) doubles them (3, 6, 12, 24, 48, 96).
-inline uint64_t inverse_mod_2_64(uint64_t p) {
-  uint64_t x = p;
-  for (int i = 0; i < 5; ++i) x *= 2 - p * x;
-  return x;
 }
 
 // Montgomery reduction of T < 2^64 * 2^50: returns T/2^64 mod p as a value in
@@ -87,7 +80,7 @@ inline uint64_t from_mont(uint64_t x, uint64_t p, uint64_t pinv) {
 // R^2 mod p = 2^128 mod p, for the Montgomery arithmetic.
 inline void set_modulus(uint64_t p) {
   ps.globalp = p;
-  ps.pinv = detail::inverse_mod_2_64(p);
+  ps.pinv = inverse_mod_2_64(p);
   uint64_t r1, r2;
   detail::div_128_by_64(1, 0, p, r1);   // 2^64 mod p (1 < p)
   detail::div_128_by_64(r1, 0, p, r2);  // 2^128 mod p (r1 < p)

@@ -1,4 +1,5 @@
-// Number-theory helpers: gcd, modular inverse, Jacobi symbol, CRT step.
+// Number-theory helpers: gcd, modular inverse, Jacobi symbol, the check of a
+// factor of k*2^n+1, CRT step.
 #include "arith/numtheory.h"
 
 uint64_t gcd(uint64_t a, uint64_t b) {
@@ -45,6 +46,20 @@ int jacobi(uint64_t a, uint64_t n) {
     a = t;
     if (a == 0) return 0;  // not coprime; callers never get here
   }
+}
+
+uint64_t k2n1_mod(uint64_t p, int64_t k, uint64_t n) {
+  using u128 = unsigned __int128;
+  u128 r = 1;
+  u128 b = 2 % p;
+  for (uint64_t e = n; e != 0; e >>= 1) {
+    if (e & 1) r = r * b % p;
+    b = b * b % p;
+  }
+  const uint64_t magnitude = k < 0 ? 0 - static_cast<uint64_t>(k) : static_cast<uint64_t>(k);
+  uint64_t kr = magnitude % p;
+  if (k < 0 && kr != 0) kr = p - kr;
+  return static_cast<uint64_t>((static_cast<u128>(kr) * r + 1) % p);
 }
 
 int64_t crt(int64_t m1, int64_t r1, int64_t m2, int64_t r2, int64_t inv) {

@@ -1,8 +1,18 @@
 // Small number-theory helpers on 64-bit integers: gcd, modular inverse by the
-// extended Euclidean algorithm, the Jacobi symbol and one step of Chinese
-// remaindering. None of them touches the modulus context.
+// extended Euclidean algorithm, the inverse of an odd number modulo 2^64, the
+// Jacobi symbol and one step of Chinese remaindering. None of them touches
+// the modulus context.
 #pragma once
 #include <cstdint>
+
+// q^-1 mod 2^64 for odd q by Newton's iteration: q*q = 1 (mod 8) gives 3
+// correct low bits, and each step x*(2 - q*x) doubles them (3, 6, 12, 24, 48,
+// 96). constexpr, so that tables of inverses are built at compile time.
+constexpr uint64_t inverse_mod_2_64(uint64_t q) {
+  uint64_t x = q;
+  for (int i = 0; i < 5; ++i) x *= 2 - q * x;
+  return x;
+}
 
 // gcd(a, b) by Euclid's remainders; a != 0. gcd(a, 0) = a.
 uint64_t gcd(uint64_t a, uint64_t b);
@@ -13,6 +23,11 @@ uint64_t multinv(uint64_t a, uint64_t m, uint64_t& inv);
 
 // Jacobi symbol (a/n), +1 or -1, for a >= 1, odd n >= 3, gcd(a, n) = 1.
 int jacobi(uint64_t a, uint64_t n);
+
+// k*2^n + 1 mod p for p >= 2 and any k (a negative k counts as its residue),
+// by binary powering in 128-bit arithmetic: the independent check of a factor
+// p | k*2^n+1 found by the searches.
+uint64_t k2n1_mod(uint64_t p, int64_t k, uint64_t n);
 
 // The x in [0, m1*m2) with x = r1 (mod m1), x = r2 (mod m2); 0 <= r1 < m1,
 // 0 <= r2 < m2, inv = m1^-1 mod m2 in [1, m2); m1*m2 far below 2^63.

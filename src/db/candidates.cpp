@@ -49,9 +49,6 @@
 
 namespace {
 
-// The built-in k; slots beyond the file's last section get these back.
-constexpr int32_t kBuiltinK[kNumK] = {4847,  5359,  10223, 19249, 21181, 22699,
-                                      24737, 27653, 28433, 33661, 55459, 67607};
 constexpr int kMaxMultiplier = 49;   // multipliers m = 1..49 of akpower
 constexpr uint32_t kMaxResidues = 10;  // at most this many classes per slot
 constexpr uint64_t kMaxK = (1ULL << 31) - 1;
@@ -67,9 +64,12 @@ constexpr uint64_t kMaxFileBytes = 1ULL << 30;
 
 }  // namespace
 
-// Same values as kBuiltinK; the file's sections replace them in order.
-int32_t ak[kNumK] = {4847,  5359,  10223, 19249, 21181, 22699,
-                     24737, 27653, 28433, 33661, 55459, 67607};
+// The built-in k; the file's sections replace them in order, and slots
+// beyond the file's last section get them back.
+static_assert(kNumK == 12, "one initialiser per slot");
+int32_t ak[kNumK] = {kBuiltinK[0], kBuiltinK[1], kBuiltinK[2],  kBuiltinK[3],
+                     kBuiltinK[4], kBuiltinK[5], kBuiltinK[6],  kBuiltinK[7],
+                     kBuiltinK[8], kBuiltinK[9], kBuiltinK[10], kBuiltinK[11]};
 std::set<uint32_t> aunfacset[kNumK];
 uint32_t akpower[kNumK];
 uint32_t akequiv[kNumK];
@@ -425,7 +425,7 @@ void analyse_residue_classes() {
 bool read_db(const std::string& filename) {
   std::FILE* f = std::fopen(filename.c_str(), "rb");
   if (!f) {
-    std::cout << "You need a Vex.dat file to run this program. Get it from the VX forums.\n";
+    std::cout << "You need a Vex.dat file to run this program; vexgen writes a starter file.\n";
     return false;
   }
   const bool ok = read_db_stream(f, filename);

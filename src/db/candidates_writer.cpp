@@ -20,42 +20,24 @@
 
 #include "db/candidates.h"
 
-namespace {
-
-void append_line(std::string& out, const char* prefix, uint64_t value) {
-  out += prefix;
-  out += std::to_string(value);
-  out += '\n';
-}
-
-}  // namespace
-
 std::string format_db() {
   std::string out;
-  append_line(out, "", kNumK);
-  append_line(out, "", 0);
-  append_line(out, "", nhigh);
+  db_formatter f(out);
+  f.header(kNumK, nhigh);
   for (int i = 0; i < kNumK; ++i) {
-    out += "k=";
-    out += std::to_string(ak[i]);
-    out += '\n';
-    bool first = true;
-    uint32_t prev = 0;
-    for (uint32_t n : aunfacset[i]) {
-      if (first)
-        append_line(out, "", n);
-      else
-        append_line(out, "+", n - prev);
-      first = false;
-      prev = n;
-    }
+    f.section(ak[i]);
+    for (uint32_t n : aunfacset[i]) f.add_n(n);
   }
   return out;
 }
 
-namespace {
+std::string directory_of(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
 
-// Writes all of `data` to fd, retrying short writes and interruptions.
 bool write_all(int fd, const std::string& data) {
   const char* p = data.data();
   size_t left = data.size();
@@ -71,12 +53,7 @@ bool write_all(int fd, const std::string& data) {
   return true;
 }
 
-std::string directory_of(const std::string& filename) {
-  const size_t slash = filename.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return filename.substr(0, slash);
-}
+namespace {
 
 bool report_failure(const std::string& filename, const std::string& what, int err) {
   std::cerr << "Cannot write " << filename << ": " << what << ": " << std::strerror(err);

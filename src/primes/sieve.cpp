@@ -112,6 +112,21 @@ void for_each_sieving_prime(uint64_t hi, Visit visit) {
   }
 }
 
+// Calls visit(q) for every odd prime q <= lim (lim <= kBasePrimeLimit) in
+// ascending order, by a plain sieve in asieve.
+template <typename Visit>
+void sieve_odd_primes(uint32_t lim, Visit visit) {
+  std::memset(asieve, 0, (lim >> 4) + 1);
+  for (uint32_t i = 3; i <= lim; i += 2) {
+    if ((asieve[i >> 4] >> ((i >> 1) & 7)) & 1) continue;
+    visit(i);
+    // Smaller multiples were marked by smaller primes already.
+    for (uint64_t m = static_cast<uint64_t>(i) * i; m <= lim; m += 2 * i) {
+      asieve[m >> 4] |= static_cast<uint8_t>(1u << ((m >> 1) & 7));
+    }
+  }
+}
+
 void mark_composites(uint64_t low, uint64_t hi) {
   uint32_t nblock = 0;
   for_each_sieving_prime(hi, [&](uint32_t q) {
@@ -183,19 +198,20 @@ uint32_t sievewindowindex = 0;
 
 void eratosthenes_base(int32_t limit) {
   const uint32_t lim = limit < 0 ? 0 : (static_cast<uint32_t>(limit) > kBasePrimeLimit ? kBasePrimeLimit : static_cast<uint32_t>(limit));
-  std::memset(asieve, 0, sizeof asieve);
   aallprimes[0] = 2;
   nprimes = 1;
   uint32_t last = 2;
-  for (uint32_t i = 3; i <= lim; i += 2) {
-    if ((asieve[i >> 4] >> ((i >> 1) & 7)) & 1) continue;
-    aallprimes[nprimes++] = static_cast<uint16_t>(i - last);
-    last = i;
-    // Smaller multiples were marked by smaller primes already.
-    for (uint64_t m = static_cast<uint64_t>(i) * i; m <= lim; m += 2 * i) {
-      asieve[m >> 4] |= static_cast<uint8_t>(1u << ((m >> 1) & 7));
-    }
-  }
+  sieve_odd_primes(lim, [&last](uint32_t q) {
+    aallprimes[nprimes++] = static_cast<uint16_t>(q - last);
+    last = q;
+  });
+}
+
+std::vector<uint32_t> odd_primes_up_to(uint32_t limit) {
+  std::vector<uint32_t> primes;
+  sieve_odd_primes(limit > kBasePrimeLimit ? kBasePrimeLimit : limit,
+                   [&primes](uint32_t q) { primes.push_back(q); });
+  return primes;
 }
 
 void eratosthenes_window(uint64_t low) {

@@ -23,6 +23,10 @@ extern uint32_t sievewindowindex;
 // larger limit is treated as 2^25).
 void eratosthenes_base(int32_t limit);
 
+// The odd primes 3 <= q <= limit, ascending (a limit above 2^25 is treated as
+// 2^25), by the same sieve; the base primes (aallprimes) are left alone.
+std::vector<uint32_t> odd_primes_up_to(uint32_t limit);
+
 // Sieves the window [low, low + 2^23) (low even, >= 2^25, eratosthenes_base
 // already run) and rebuilds the record of factors of N - 1. Leaves
 // sievewindowlow/sievewindowindex alone. The window's sieving primes are the

@@ -49,9 +49,10 @@ void store_hash(const hash_entry_t& key, uint32_t tag);
 // (count >= 1, g < p, modulus context set for p): the giant-step table of
 // all three searches, in the first buckets of the allocation (the smallest
 // power of two, at least 64, that is at least four times count, or all of
-// them); entry j + 1 is g^j. The powers come from four interleaved product chains; the stores
-// keep the order of j, so equal keys come back in the order of j. Leaves
-// ps.bdivp changed.
+// them); entry j + 1 is g^j. The powers come from interleaved product chains:
+// eight on the 52-bit multiply-add instructions (from 32 powers), four
+// otherwise (from 16), one for fewer. The stores keep the order of j, so
+// equal keys come back in the order of j. Leaves ps.bdivp changed.
 void store_power_table(uint64_t g, uint32_t count, uint64_t p);
 
 // The tag of the (skip+1)-th entry equal to key in the order stored, or 0.

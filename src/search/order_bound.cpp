@@ -26,6 +26,7 @@
 #include <cassert>
 
 #include "arith/modmul.h"
+#include "arith/numtheory.h"
 #include "arith/prime_state.h"
 #include "db/candidates.h"
 #include "primes/sieve.h"
@@ -36,14 +37,6 @@ constexpr uint32_t kMaxFactors = 64;           // p - 1 < 2^64 has at most 63 pr
 constexpr uint64_t kGroupLimit = 29999;        // a modulus grows past this only by copies of its own prime
 constexpr uint64_t kMaxGroupedLimit = 8388608; // lim = min(nhigh / 2, 2^23)
 constexpr uint32_t kMaxGroupedFactor = 1u << 24;
-
-// q^-1 mod 2^64 for odd q, by Newton's iteration: q*q = 1 (mod 8) gives three
-// correct bits, and each step doubles them.
-constexpr uint64_t inverse_mod_2_64(uint64_t q) {
-  uint64_t x = q;
-  for (int i = 0; i < 5; ++i) x *= 2 - q * x;
-  return x;
-}
 
 struct odd_prime {
   uint32_t q;

@@ -29,11 +29,9 @@
 #include "search/report.h"
 #include "search/sph.h"
 
-// The built-in k, the residue a and modulus M of the class that holds all
-// their remaining n in the project's candidate file, and -k (a even) or -2k
-// (a odd), whose Jacobi symbol modulo p equals that of -k*2^a.
-const int32_t std_ak[kNumK] = {4847, 5359, 10223, 19249, 21181, 22699,
-                               24737, 27653, 28433, 33661, 55459, 67607};
+// For the built-in k (kBuiltinK), the residue a and modulus M of the class
+// that holds all their remaining n in the project's candidate file, and -k
+// (a even) or -2k (a odd), whose Jacobi symbol modulo p equals that of -k*2^a.
 const uint32_t std_akequiv[kNumK] = {15, 6, 5, 14, 20, 46, 7, 33, 1, 0, 10, 3};
 const uint32_t std_akpower[kNumK] = {24, 8, 12, 36, 24, 72, 24, 36, 24, 24, 12, 8};
 const int32_t alegk[kNumK] = {-9694,  -5359,  -20446, -19249, -21181, -22699,
@@ -87,12 +85,6 @@ struct jacobi_k {
 };
 jacobi_k jk[kNumK];
 
-constexpr uint64_t inverse_mod_2_64(uint64_t q) {
-  uint64_t x = q;
-  for (int i = 0; i < 5; ++i) x *= 2 - q * x;
-  return x;
-}
-
 // min(cap, v_q(x)) for x != 0.
 inline uint32_t valuation(const class_prime& c, uint64_t x) {
   if (c.q == 2) {
@@ -138,42 +130,24 @@ inline bool jacobi_is_one(int i, uint64_t p) {
   return (t & 1) == 0;
 }
 
-// Montgomery arithmetic with R = 2^64 for the power tests below, kept local
-// because all of a prime's power tests run in one loop over their operands in
-// Montgomery form. For p < 2^50 a reduction of T < 2^104 gives a value below
-// p + 2^40 < 2^51 congruent to T/R, so the chains never need a final
-// subtraction until the exact conversion at the end.
-struct mont {
-  uint64_t p, pinv;
-  uint64_t mul(uint64_t x, uint64_t y) const {
-    const u128 T = static_cast<u128>(x) * y;
-    const uint64_t m = static_cast<uint64_t>(T) * pinv;
-    const uint64_t mp_hi = static_cast<uint64_t>((static_cast<u128>(m) * p) >> 64);
-    return static_cast<uint64_t>(T >> 64) + p - mp_hi;
-  }
-  // The residue in [0, p) of x / R, x < 2^64.
-  uint64_t out(uint64_t x) const {
-    const uint64_t m = x * pinv;
-    const uint64_t mp_hi = static_cast<uint64_t>((static_cast<u128>(m) * p) >> 64);
-    return mp_hi == 0 ? 0 : p - mp_hi;
-  }
-};
-
-// The same power tests in scalar Montgomery arithmetic (R = 2^64), for
-// processors without the 52-bit multiply-add instructions: sets the bit of
-// lane[l] in mask for each lane l < nl whose test holds.
+// The same power tests in scalar Montgomery arithmetic (R = 2^64, the
+// partly reduced products of arith/modmul.h: every value stays below 2^51
+// until the exact conversion at the end), for processors without the 52-bit
+// multiply-add instructions: sets the bit of lane[l] in mask for each lane
+// l < nl whose test holds.
 void power_tests_scalar(uint64_t p, const uint64_t* f, int nl, uint64_t E,
                         const uint32_t (*gexp)[kMaxClassPrimes], const uint32_t* Gexp,
                         const int* lane, uint32_t& mask) {
-  const mont m{p, inverse_mod_2_64(p)};
+  using detail::mont_mul;
+  const uint64_t pinv = inverse_mod_2_64(p);
   const uint64_t r2 = pow2mod(128, p);  // R^2 mod p
   uint64_t base[kNumK], x[kNumK];
-  for (int l = 0; l < nl; ++l) x[l] = base[l] = m.mul(f[l], r2);
+  for (int l = 0; l < nl; ++l) x[l] = base[l] = mont_mul(f[l], r2, p, pinv);
   // Left-to-right binary powering, all lanes per bit.
   for (int bit = 62 - __builtin_clzll(E); bit >= 0; --bit) {
-    for (int l = 0; l < nl; ++l) x[l] = m.mul(x[l], x[l]);
+    for (int l = 0; l < nl; ++l) x[l] = mont_mul(x[l], x[l], p, pinv);
     if ((E >> bit) & 1) {
-      for (int l = 0; l < nl; ++l) x[l] = m.mul(x[l], base[l]);
+      for (int l = 0; l < nl; ++l) x[l] = mont_mul(x[l], base[l], p, pinv);
     }
   }
   for (int l = 0; l < nl; ++l) {
@@ -187,13 +161,13 @@ void power_tests_scalar(uint64_t p, const uint64_t* f, int nl, uint64_t E,
       bool first = true;
       for (; h != 0; h >>= 1) {
         if (h & 1) {
-          y = first ? b : m.mul(y, b);
+          y = first ? b : mont_mul(y, b, p, pinv);
           first = false;
         }
-        if (h > 1) b = m.mul(b, b);
+        if (h > 1) b = mont_mul(b, b, p, pinv);
       }
     }
-    if (m.out(y) == 1) mask |= 1u << lane[l];
+    if (detail::from_mont(y, p, pinv) == 1) mask |= 1u << lane[l];
   }
 }
 
@@ -268,7 +242,7 @@ void add_class_prime(int i, uint64_t q, uint32_t e) {
 void initialize() {
   standard_kpowers = true;
   for (int i = 0; i < kNumK; ++i) {
-    if (ak[i] != std_ak[i] || akequiv[i] != std_akequiv[i] || akpower[i] != std_akpower[i]) {
+    if (ak[i] != kBuiltinK[i] || akequiv[i] != std_akequiv[i] || akpower[i] != std_akpower[i]) {
       standard_kpowers = false;
     }
   }

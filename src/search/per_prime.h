@@ -6,9 +6,8 @@
 
 #include "arith/limits.h"
 
-// The standard residue classes of the twelve built-in k and the numbers whose
-// Jacobi symbol filters each k in the standard case.
-extern const int32_t std_ak[kNumK];
+// The standard residue classes of the twelve built-in k (kBuiltinK) and the
+// numbers whose Jacobi symbol filters each k in the standard case.
 extern const uint32_t std_akequiv[kNumK];
 extern const uint32_t std_akpower[kNumK];
 extern const int32_t alegk[kNumK];
@@ -26,7 +25,7 @@ extern uint64_t stat_whackedk;
 extern uint64_t stat_whackedp;
 
 // Once, after read_db: standard_kpowers is true when every slot has the
-// built-in k, residue and modulus (std_ak, std_akequiv, std_akpower); then
+// built-in k, residue and modulus (kBuiltinK, std_akequiv, std_akpower); then
 // ak2powa holds k*2^a for each slot. Also notes the slots with akpower 0
 // whose set holds a single n up to nhigh.
 void initialize();

@@ -10,28 +10,10 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "arith/numtheory.h"
 #include "db/candidates.h"
 #include "db/factor_files.h"
 #include "db/settings.h"
-
-namespace {
-
-using u128 = unsigned __int128;
-
-// k*2^n + 1 mod p by binary powering in 128-bit arithmetic (p < 2^64).
-uint64_t k2n1_mod(uint64_t p, int64_t k, uint32_t n) {
-  u128 r = 1;
-  u128 b = 2 % p;
-  for (uint32_t e = n; e != 0; e >>= 1) {
-    if (e & 1) r = r * b % p;
-    b = b * b % p;
-  }
-  const int64_t km = k % static_cast<int64_t>(p);
-  const u128 kr = km < 0 ? static_cast<u128>(km + static_cast<int64_t>(p)) : static_cast<u128>(km);
-  return static_cast<uint64_t>((kr * r + 1) % p);
-}
-
-}  // namespace
 
 void report_factor(uint64_t p, int i, uint32_t n, uint32_t xmod) {
   char line[96];
@@ -54,6 +36,10 @@ void report_factor(uint64_t p, int i, uint32_t n, uint32_t xmod) {
     std::exit(1);
   }
 
+  if (progress_line_open) {
+    std::cerr << '\n';
+    progress_line_open = false;
+  }
   const bool verbose_form = xmod != 0 && verbose != 0;
   std::cout << line;
   if (verbose_form) std::cout << "\t(xmod " << xmod;

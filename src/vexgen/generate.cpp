@@ -23,6 +23,7 @@
 
 #include "arith/modmul.h"
 #include "arith/numtheory.h"
+#include "primes/sieve.h"
 #include "search/per_prime.h"
 
 namespace {
@@ -81,7 +82,7 @@ void mark_hits(candidate_sieve& s, const candidate_sieve::cls& cl, uint64_t t0, 
 
 std::vector<kclass> standard_kclasses() {
   std::vector<kclass> ks;
-  for (int i = 0; i < kNumK; ++i) ks.push_back({std_ak[i], std_akequiv[i], std_akpower[i]});
+  for (int i = 0; i < kNumK; ++i) ks.push_back({kBuiltinK[i], std_akequiv[i], std_akpower[i]});
   return ks;
 }
 
@@ -134,7 +135,6 @@ bool candidate_sieve_init(candidate_sieve& s, const std::vector<kclass>& ks, uin
     s = candidate_sieve();
     return false;
   }
-  s.removed_words = words;
   s.hash_key.assign(slots, kEmpty);
   s.hash_val.assign(slots, 0);
   s.target.assign(s.classes.size(), 0);
@@ -255,17 +255,11 @@ void remove_prime(candidate_sieve& s, uint32_t p) {
 void for_each_odd_prime(uint32_t bound, const std::function<void(uint32_t)>& f,
                         const std::function<void(uint32_t)>& progress) {
   if (bound <= 3) return;
-  // Base primes up to sqrt(bound), by a plain sieve.
+  // Base primes up to sqrt(bound), from the primes library.
   uint32_t root = static_cast<uint32_t>(std::sqrt(static_cast<double>(bound)));
   while (static_cast<uint64_t>(root) * root >= bound) --root;
   while (static_cast<uint64_t>(root + 1) * (root + 1) < bound) ++root;
-  std::vector<uint8_t> small(root + 1, 1);
-  std::vector<uint32_t> base;
-  for (uint32_t q = 3; q <= root; q += 2) {
-    if (!small[q]) continue;
-    base.push_back(q);
-    for (uint64_t x = static_cast<uint64_t>(q) * q; x <= root; x += 2 * q) small[x] = 0;
-  }
+  const std::vector<uint32_t> base = odd_primes_up_to(root);
 
   // Segments of odd numbers lo, lo+2, ..., one byte each; next[i] is the
   // index of the next odd multiple of base[i] at or after the segment start.
@@ -304,18 +298,6 @@ void remove_primes_below(candidate_sieve& s, uint32_t bound,
     }
   }
   for_each_odd_prime(bound, [&s](uint32_t p) { remove_prime(s, p); }, progress);
-}
-
-bool is_candidate(const candidate_sieve& s, uint32_t i, uint32_t n) {
-  const uint32_t c = n % s.lcm;
-  const uint32_t t = n / s.lcm;
-  for (const candidate_sieve::cls& cl : s.classes) {
-    if (cl.kindex == i && cl.c == c) {
-      if (t >= cl.count) return false;
-      return !((s.removed[cl.offset + (t >> 6)] >> (t & 63)) & 1);
-    }
-  }
-  return false;
 }
 
 void for_each_candidate(const candidate_sieve& s, uint32_t i,

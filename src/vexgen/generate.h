@@ -27,8 +27,9 @@ struct kclass {
 // The twelve built-in k with their standard residue classes.
 std::vector<kclass> standard_kclasses();
 
-// Largest values vexgen accepts.
-constexpr uint32_t kVexgenMaxNhigh = 2147483647u;   // the reader keeps n below 2^31
+// Largest values vexgen accepts (-n and -b). The candidate file itself may
+// hold n up to 2^32 - 1; vexgen keeps nhigh to 2^31 - 1.
+constexpr uint32_t kVexgenMaxNhigh = 2147483647u;   // 2^31 - 1
 constexpr uint32_t kVexgenMaxBound = 1000000000u;   // primes below 10^9
 
 // The candidates of every (k, c) class as one removal bitmap.
@@ -47,7 +48,6 @@ struct candidate_sieve {
   };
   std::vector<cls> classes;
   std::unique_ptr<uint64_t[]> removed;  // the bitmaps of all classes, end to end
-  uint64_t removed_words = 0;
 
   // Scratch of the per-prime search, sized once by candidate_sieve_init.
   std::vector<uint32_t> hash_key;
@@ -75,9 +75,6 @@ void for_each_odd_prime(uint32_t bound, const std::function<void(uint32_t)>& f,
 // prime 2, then remove_prime for every odd prime below bound.
 void remove_primes_below(candidate_sieve& s, uint32_t bound,
                          const std::function<void(uint32_t)>& progress);
-
-// True when n (in the class of k index i, n <= nhigh) is still a candidate.
-bool is_candidate(const candidate_sieve& s, uint32_t i, uint32_t n);
 
 // Calls f(n) for every remaining n of k index i, ascending.
 void for_each_candidate(const candidate_sieve& s, uint32_t i,

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <string>
 
+#include "db/decimal.h"
 #include "vexgen/generate.h"
 
 namespace {
@@ -29,17 +30,6 @@ void print_help() {
 int fail(const std::string& message) {
   std::cerr << "vexgen: " << message << std::endl;
   return 1;
-}
-
-// A plain decimal number: digits only, no sign, no suffix, no overflow.
-bool parse_number(const std::string& text, uint64_t& value) {
-  if (text.empty() || text.size() > 19) return false;
-  value = 0;
-  for (char ch : text) {
-    if (ch < '0' || ch > '9') return false;
-    value = value * 10 + static_cast<uint64_t>(ch - '0');
-  }
-  return true;
 }
 
 struct options {
@@ -66,17 +56,19 @@ int parse_options(int argc, char** argv, options& o) {
         o.path = value;
         continue;
       }
+      const bool nhigh = arg == "-n";
       uint64_t v = 0;
-      if (!parse_number(value, v)) {
+      const decimal_result r = parse_decimal(value, nhigh ? kVexgenMaxNhigh : kVexgenMaxBound, v);
+      if (r == decimal_result::not_decimal) {
         return fail(arg + " expects a plain decimal number, got '" + value + "'");
       }
-      if (arg == "-n") {
-        if (v > kVexgenMaxNhigh) {
+      if (nhigh) {
+        if (r == decimal_result::too_large) {
           return fail("nhigh must be at most " + std::to_string(kVexgenMaxNhigh) + ", got " + value);
         }
         o.nhigh = v;
       } else {
-        if (v > kVexgenMaxBound) {
+        if (r == decimal_result::too_large) {
           return fail("the bound must be at most " + std::to_string(kVexgenMaxBound) + ", got " +
                       value);
         }

@@ -21,6 +21,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "db/candidates.h"
 #include "vexgen/generate.h"
 
 namespace {
@@ -59,110 +60,33 @@ std::string sys_error(const std::string& what, const std::string& path) {
   return what + " " + path + ": " + std::strerror(errno);
 }
 
-std::string directory_of(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-// Buffered writer on a file descriptor; the first failure sticks.
-class fd_writer {
- public:
-  explicit fd_writer(int fd) : fd_(fd) {}
-
-  void put(char ch) {
-    if (len_ == sizeof buf_) flush();
-    buf_[len_++] = ch;
-  }
-  void put(const char* text) {
-    while (*text) put(*text++);
-  }
-  void put_uint(uint64_t v) {
-    char digits[20];
-    int nd = 0;
-    do {
-      digits[nd++] = static_cast<char>('0' + v % 10);
-      v /= 10;
-    } while (v != 0);
-    while (nd > 0) put(digits[--nd]);
-  }
-  void put_int(int64_t v) {
-    if (v < 0) {
-      put('-');
-      put_uint(static_cast<uint64_t>(0) - static_cast<uint64_t>(v));
-    } else {
-      put_uint(static_cast<uint64_t>(v));
+// The file's lines, formatted by the program's own writer and written out in
+// chunks of about 1 MiB; returns false (errno set) at the first failed write.
+bool write_lines(const candidate_sieve& s, int fd) {
+  constexpr size_t kChunk = 1 << 20;
+  std::string buf;
+  buf.reserve(kChunk + 64);
+  db_formatter out(buf);
+  out.header(s.ks.size(), s.nhigh);
+  bool ok = true;
+  int err = 0;
+  const auto flush = [&]() {
+    if (ok && !write_all(fd, buf)) {
+      ok = false;
+      err = errno;
     }
+    buf.clear();
+  };
+  for (uint32_t i = 0; i < s.ks.size() && ok; ++i) {
+    out.section(s.ks[i].k);
+    for_each_candidate(s, i, [&](uint32_t n) {
+      out.add_n(n);
+      if (buf.size() >= kChunk) flush();
+    });
   }
-  // Writes out the buffer; returns false (errno set) once any write failed.
-  bool flush() {
-    size_t done = 0;
-    while (ok_ && done < len_) {
-      const ssize_t w = ::write(fd_, buf_ + done, len_ - done);
-      if (w < 0) {
-        if (errno == EINTR) continue;
-        ok_ = false;
-        err_ = errno;
-      } else {
-        done += static_cast<size_t>(w);
-      }
-    }
-    len_ = 0;
-    if (!ok_) errno = err_;
-    return ok_;
-  }
-
- private:
-  int fd_;
-  char buf_[1 << 20];
-  size_t len_ = 0;
-  bool ok_ = true;
-  int err_ = 0;
-};
-
-// The file's lines, in the format of the program's own writer.
-bool write_lines(const candidate_sieve& s, fd_writer& out) {
-  out.put_uint(s.ks.size());
-  out.put("\n0\n");
-  out.put_uint(s.nhigh);
-  out.put('\n');
-  std::vector<const candidate_sieve::cls*> byc(s.lcm);
-  for (uint32_t i = 0; i < s.ks.size(); ++i) {
-    const kclass& kc = s.ks[i];
-    out.put("k=");
-    out.put_int(kc.k);
-    out.put('\n');
-    for (const candidate_sieve::cls& cl : s.classes) {
-      if (cl.kindex == i) byc[cl.c] = &cl;
-    }
-    // n = a, a+m, ...: the class c (mod L) advances by m and t grows by
-    // one whenever c wraps past L.
-    bool first = true;
-    uint64_t prev = 0;
-    uint32_t c = kc.a;
-    uint64_t t = 0;
-    for (uint64_t n = kc.a; n <= s.nhigh; n += kc.m) {
-      const candidate_sieve::cls& cl = *byc[c];
-      if (!((s.removed[cl.offset + (t >> 6)] >> (t & 63)) & 1)) {
-        if (first) {
-          out.put_uint(n);
-          first = false;
-        } else {
-          out.put('+');
-          out.put_uint(n - prev);
-        }
-        out.put('\n');
-        prev = n;
-      }
-      c += kc.m;
-      if (c >= s.lcm) {
-        c -= s.lcm;
-        ++t;
-      }
-    }
-  }
-  return out.flush();
+  flush();
+  if (!ok) errno = err;
+  return ok;
 }
 
 }  // namespace
@@ -284,10 +208,7 @@ bool candidate_output::commit(const candidate_sieve& s, std::string& err) {
     discard();
     return false;
   };
-  {
-    std::unique_ptr<fd_writer> out(new fd_writer(fd_));
-    if (!write_lines(s, *out)) return fail(sys_error("cannot write", tmp_));
-  }
+  if (!write_lines(s, fd_)) return fail(sys_error("cannot write", tmp_));
   if (::fsync(fd_) != 0) return fail(sys_error("cannot flush", tmp_));
 
   // The file takes its name while it is still open and locked, so that no

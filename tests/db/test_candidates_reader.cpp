@@ -1,4 +1,4 @@
-// Candidate file reader: worked examples, layout independence, the
+// Candidate file reader: small files read exactly, layout independence, the
 // residue-class analysis against a brute-force oracle, the verbose output
 // line by line, sections with fewer than two distinct n, and one table of
 // malformed files that must be rejected with a single message and no change
@@ -39,8 +39,9 @@ bool read_text(const std::string& text, std::string* out = nullptr) {
 
 std::vector<uint32_t> residues() { return std::vector<uint32_t>(akares[0], akares[0] + aknres[0]); }
 
-// The documented example: slot 0 holds {15, 39, 87}.
-TEST(ReadDb, DocumentedExample) {
+// Twelve sections, slot 0 holding {15, 39, 87}: its class 15 (mod 24), and
+// the multiplier and residues that three n give.
+TEST(ReadDb, TwelveSectionsThreeN) {
   std::string out;
   ASSERT_TRUE(read_text(db_text(twelve_sections({15, 39, 87})), &out));
   EXPECT_EQ(out, "");  // quiet at verbose 0
@@ -197,7 +198,7 @@ TEST(ReadDb, MissingFile) {
   testing::internal::CaptureStdout();
   EXPECT_FALSE(read_db(dir.file("Vex.dat")));
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "You need a Vex.dat file to run this program. Get it from the VX forums.\n");
+            "You need a Vex.dat file to run this program; vexgen writes a starter file.\n");
   EXPECT_TRUE(DbState::capture() == before);
 }
 

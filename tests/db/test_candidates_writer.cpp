@@ -65,6 +65,15 @@ TEST(DumpDb, ExactBytes) {
   }
 }
 
+// The directory that the writers sync after their rename.
+TEST(DumpDb, DirectoryOf) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"Vex.dat", "."}, {"./Vex.dat", "."}, {"/Vex.dat", "/"}, {"/tmp/Vex.dat", "/tmp"},
+      {"a/b/Vex.dat", "a/b"}, {"dir/", "dir"}, {"", "."},
+  };
+  for (const auto& c : cases) EXPECT_EQ(directory_of(c.first), c.second) << c.first;
+}
+
 TEST(DumpDb, RoundTrip) {
   std::mt19937 rng(7);
   TempDir dir;

@@ -59,6 +59,24 @@ TEST(BasePrimes, CountLastPrimeAndGapsMatchPrimesieve) {
   EXPECT_EQ(sum, 33554393u);
 }
 
+// The odd primes up to a limit come from the same sieve and leave the base
+// primes alone; vexgen takes its base primes from here.
+TEST(BasePrimes, OddPrimesUpToALimit) {
+  const std::vector<uint64_t>& all = base_primes();
+  const uint32_t n_before = nprimes;
+  const std::vector<uint16_t> gaps_before(aallprimes.begin(), aallprimes.begin() + nprimes);
+  for (uint32_t limit : {0u, 1u, 2u, 3u, 4u, 8u, 9u, 31622u, 31623u, 1u << 20, 1u << 25, ~0u}) {
+    SCOPED_TRACE(limit);
+    std::vector<uint64_t> want;
+    for (uint64_t q : all)
+      if (q >= 3 && q <= limit) want.push_back(q);
+    const std::vector<uint32_t> got = odd_primes_up_to(limit);
+    EXPECT_EQ(std::vector<uint64_t>(got.begin(), got.end()), want);
+  }
+  EXPECT_EQ(nprimes, n_before);
+  EXPECT_TRUE(std::equal(gaps_before.begin(), gaps_before.end(), aallprimes.begin()));
+}
+
 TEST(Sieve, FirstPrimesAbove1e9AndTheirRecords) {
   start_window(1000000000);
   struct Case { uint64_t p; uint32_t index; std::vector<uint32_t> factors; };

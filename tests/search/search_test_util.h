@@ -113,7 +113,7 @@ inline std::vector<hit> read_hits(const std::string& name) {
 // tables, the given nhigh, verbose 0, excluded factors reported.
 inline void reset_db(uint32_t nh) {
   for (int i = 0; i < kNumK; ++i) {
-    ak[i] = std_ak[i];
+    ak[i] = kBuiltinK[i];
     aunfacset[i].clear();
     akpower[i] = akequiv[i] = akmod[i] = aknres[i] = 0;
     for (uint32_t& r : akares[i]) r = 0;

@@ -1,6 +1,6 @@
-// The order-of-two bound: the worked examples exactly (B and the grouped
-// moduli, also with a small nhigh that caps the moduli), then, for thousands
-// of consecutive primes from windows at 10^9, 2^40 and just below 2^50, the
+// The order-of-two bound: B and the grouped moduli of five primes just above
+// 10^9 exactly (also with a small nhigh that caps the moduli), then, for
+// thousands of consecutive primes from windows at 10^9, 2^40 and just below 2^50, the
 // properties the searches rely on, each checked with unsigned __int128:
 //   - 2^B = 1 (mod p) and B | p - 1;
 //   - B is fully reduced: for every known prime factor q of B (2, 3..71 and
@@ -62,7 +62,7 @@ struct nhigh_guard {
   ~nhigh_guard() { nhigh = saved; }
 };
 
-TEST(OrderBound, WorkedExamples) {
+TEST(OrderBound, FivePrimesAboveOneBillion) {
   struct Case { uint64_t p; uint32_t nhigh; uint64_t B; std::vector<uint32_t> moduli; };
   const Case cases[] = {
       {1000000007, 20000000, 500000003, {}},

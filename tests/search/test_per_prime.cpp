@@ -110,7 +110,7 @@ TEST_P(PerPrimeTest, InitializeRecognisesOnlyTheStandardClasses) {
   ASSERT_TRUE(standard_kpowers);
   for (int i = 0; i < kNumK; ++i) {
     const u64_pair t = ak2powa[i];
-    const u128 want = static_cast<u128>(std_ak[i]) << std_akequiv[i];
+    const u128 want = static_cast<u128>(kBuiltinK[i]) << std_akequiv[i];
     const u128 got = t.second == 0 ? t.first : static_cast<u128>(t.first) * t.second;
     EXPECT_TRUE(got == want) << "k index " << i;
     EXPECT_LT(t.first, 1ULL << 40);
@@ -350,8 +350,8 @@ TEST_P(PerPrimeTest, PrimeRangeMatchesIndependentDiscreteLogs) {
   };
   std::set<hit> want;
   for (const ref& r : expected) {
-    ASSERT_TRUE(ref_divides(r.p, static_cast<uint64_t>(std_ak[r.i]), r.n));
-    want.insert(hit{r.p, std_ak[r.i], r.n});
+    ASSERT_TRUE(ref_divides(r.p, static_cast<uint64_t>(kBuiltinK[r.i]), r.n));
+    want.insert(hit{r.p, kBuiltinK[r.i], r.n});
   }
   std::vector<uint64_t> primes;
   primesieve::generate_n_primes(3000, 1000000000, &primes);
@@ -383,7 +383,7 @@ TEST_P(PerPrimeTest, PrimeRangeMatchesIndependentDiscreteLogs) {
     for (const hit& h : read_hits("factexcl.txt")) {
       EXPECT_TRUE(ref_divides(h.p, static_cast<uint64_t>(h.k), h.n));
       int i = 0;
-      while (i < kNumK && std_ak[i] != h.k) ++i;
+      while (i < kNumK && kBuiltinK[i] != h.k) ++i;
       ASSERT_LT(i, kNumK);
       if (h.n <= nhigh && h.n % std_akpower[i] == std_akequiv[i]) {
         EXPECT_TRUE(got.insert(h).second) << "reported twice: " << h.p << " " << h.n;
@@ -421,7 +421,7 @@ TEST_P(PerPrimeTest, KnownFactorsOfCandidates) {
       testing::internal::CaptureStdout();
       test_idea(c.p);
       const std::string console = testing::internal::GetCapturedStdout();
-      const std::string line = std::to_string(c.p) + " | " + std::to_string(std_ak[c.i]) + "*2^" +
+      const std::string line = std::to_string(c.p) + " | " + std::to_string(kBuiltinK[c.i]) + "*2^" +
                                std::to_string(c.n) + "+1\n";
       EXPECT_EQ(read_file("fact.txt"), line);
       EXPECT_NE(console.find(line), std::string::npos) << console;

@@ -107,9 +107,9 @@ TEST_F(ReportTest, FileConsoleAndSetForEachKindOfHit) {
   }
 }
 
-// The example factor of the file format, then the same hit again from a
-// later search: the second goes to "factexcl.txt" as a duplicate; files that
-// exist keep their content.
+// A factor, 12598339027 | 10223*2^41+1, then the same hit again from a later
+// search: the second goes to "factexcl.txt" as a duplicate; files that exist
+// keep their content.
 TEST_F(ReportTest, RepeatedHitIsADuplicateAndFilesAreAppended) {
   TempDir dir;
   const uint64_t p = 12598339027ULL;

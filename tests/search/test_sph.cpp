@@ -158,9 +158,11 @@ scratch_dir* Sph::dir_ = nullptr;
 
 constexpr uint32_t bit(int i) { return 1u << i; }
 
-// The worked examples with the standard classes: grouped factors and order
-// bound as the order-bound step gives them, survivors of the per-prime test.
-TEST_F(Sph, WorkedExamples) {
+// Four primes just above 10^9 with the standard classes, each given its
+// grouped factors and order bound as the order-bound step gives them and the
+// survivors of the per-prime test: the class modulus M, the residues X of the
+// surviving k and every hit up to nhigh.
+TEST_F(Sph, FourPrimesAboveOneBillion) {
   struct Case {
     u64 p;
     u64 B;

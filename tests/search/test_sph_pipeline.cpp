@@ -1,9 +1,9 @@
 // The Pohlig-Hellman and residue-class searches inside the real pipeline:
 // sieve window, next_sieved_p, test_idea (order bound, eliminations,
-// sph_idea). The worked examples; primes from several windows up to 2^50,
-// through the Pohlig-Hellman path and the plain search alone (sph_enabled
-// off), checked against the exact order of 2 and an independent search in
-// __int128 arithmetic; and known factors of primes from 10^12 to 2^50.
+// sph_idea). Four primes just above 10^9 with their classes and hits; primes
+// from several windows up to 2^50, through the Pohlig-Hellman path and the
+// plain search alone (sph_enabled off), checked against the exact order of 2
+// and an independent search in __int128 arithmetic; and known factors of primes from 10^12 to 2^50.
 #include <gtest/gtest.h>
 
 #include "arith/modmul.h"
@@ -50,9 +50,10 @@ class SphPipeline : public ::testing::Test {
 };
 scratch_dir* SphPipeline::dir_ = nullptr;
 
-// The worked examples of the window at 10^9 with the default nhigh and the
-// standard classes; the candidate sets hold just the n that are found.
-TEST_F(SphPipeline, WorkedExamples) {
+// Four primes of the window at 10^9 with the default nhigh and the standard
+// classes: the class modulus M, the surviving k, their residues X and the
+// hits; the candidate sets hold just the n that are found.
+TEST_F(SphPipeline, FourPrimesAboveOneBillion) {
   set_standard_db(kDefaultNhigh, false);
   aunfacset[2].insert(18540221);
   aunfacset[10].insert(12699178);

@@ -235,7 +235,7 @@ class scratch_dir {
 inline void set_standard_db(uint32_t nh, bool fill) {
   nhigh = nh;
   for (int i = 0; i < kNumK; ++i) {
-    ak[i] = std_ak[i];
+    ak[i] = kBuiltinK[i];
     akequiv[i] = std_akequiv[i];
     akpower[i] = std_akpower[i];
     akmod[i] = std_akpower[i];

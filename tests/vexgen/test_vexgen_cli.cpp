@@ -72,7 +72,9 @@ TEST(VexgenCli, RefusesBadOptionsWithOneLine) {
       {{"-n", "12x"}, "-n expects a plain decimal number, got '12x'"},
       {{"-b", "1e6"}, "-b expects a plain decimal number, got '1e6'"},
       {{"-b", " 7"}, "-b expects a plain decimal number"},
-      {{"-n", "99999999999999999999"}, "-n expects a plain decimal number"},
+      // Digits stand for a number however many there are: too large, not malformed.
+      {{"-n", "99999999999999999999"}, "nhigh must be at most 2147483647, got 99999999999999999999"},
+      {{"-b", "000000000000000000001000000001"}, "the bound must be at most 1000000000"},
       {{"-n", "2147483648"}, "nhigh must be at most 2147483647, got 2147483648"},
       {{"-b", "1000000001"}, "the bound must be at most 1000000000, got 1000000001"},
       {{"-x"}, "unknown option -x"},

@@ -22,14 +22,15 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "arith/limits.h"
+#include "arith/numtheory.h"
 #include "db/candidates.h"
+#include "db/decimal.h"
 #include "db/settings.h"
 #include "primes/sieve.h"
 #include "search/hash.h"
@@ -37,8 +38,6 @@
 #include "search/sph.h"
 
 namespace {
-
-using u128 = unsigned __int128;
 
 struct hit {
   uint64_t p;
@@ -54,16 +53,6 @@ int usage(const char* message) {
   std::fprintf(stderr, "crosscheck: %s\nusage: crosscheck <candidate file> <pmin> <pmax> [<work directory>]\n",
                message);
   return 2;
-}
-
-bool parse_u64(const char* text, uint64_t& v) {
-  if (*text == 0 || std::strlen(text) > 19) return false;
-  v = 0;
-  for (const char* c = text; *c; ++c) {
-    if (*c < '0' || *c > '9') return false;
-    v = v * 10 + static_cast<uint64_t>(*c - '0');
-  }
-  return true;
 }
 
 // Lines "p | k*2^n+1"; a line that does not parse becomes p = 0.
@@ -83,13 +72,7 @@ std::vector<hit> read_hits(const std::string& name) {
 }
 
 bool genuine(const hit& h) {
-  if (h.p < 3 || h.k <= 0) return false;
-  u128 r = 1, b = 2 % h.p;
-  for (uint64_t e = h.n; e; e >>= 1) {
-    if (e & 1) r = r * b % h.p;
-    b = b * b % h.p;
-  }
-  return (static_cast<u128>(static_cast<uint64_t>(h.k) % h.p) * r + 1) % h.p == 0;
+  return h.p >= 3 && h.k > 0 && k2n1_mod(h.p, h.k, h.n) == 0;
 }
 
 int slot_of(int64_t k) {
@@ -166,8 +149,13 @@ void print_difference(const char* what, const std::vector<hit>& a, const std::ve
 int main(int argc, char** argv) {
   if (argc < 4 || argc > 5) return usage("wrong number of arguments");
   uint64_t pmin = 0, pmax = 0;
-  if (!parse_u64(argv[2], pmin) || !parse_u64(argv[3], pmax)) return usage("pmin and pmax must be plain numbers");
-  if (pmin < kPMinLimit || pmax > kPLimit || pmax <= pmin) return usage("need 10^9 <= pmin < pmax <= 2^50");
+  const decimal_result rmin = parse_decimal(argv[2], kPLimit, pmin);
+  const decimal_result rmax = parse_decimal(argv[3], kPLimit, pmax);
+  if (rmin == decimal_result::not_decimal || rmax == decimal_result::not_decimal)
+    return usage("pmin and pmax must be plain numbers");
+  if (rmin == decimal_result::too_large || rmax == decimal_result::too_large || pmin < kPMinLimit ||
+      pmax <= pmin)
+    return usage("need 10^9 <= pmin < pmax <= 2^50");
   pmin &= ~1ULL;
 
   if (!read_db(argv[1])) return usage("cannot read the candidate file");
