@@ -98,13 +98,27 @@ void say_end_of_input() {
 // answer is missing, not a whole number, or too large for 64 bits.
 bool ask_billions(const char* question, uint64_t& value) {
   std::cout << question << std::flush;
+  // One word of at most kMaxWord characters: a longer one (endless input
+  // such as /dev/zero) is cut there and refused below, never read whole.
+  const size_t kMaxWord = 64;
   std::string answer;
-  if (!(std::cin >> answer)) {
+  std::istream::int_type c = std::cin.get();
+  while (c != std::istream::traits_type::eof() && is_space(static_cast<char>(c))) c = std::cin.get();
+  while (c != std::istream::traits_type::eof() && !is_space(static_cast<char>(c)) &&
+         answer.size() < kMaxWord) {
+    answer += static_cast<char>(c);
+    if (answer.size() < kMaxWord) c = std::cin.get();
+  }
+  if (answer.empty()) {
     say_end_of_input();
     return false;
   }
-  for (char c : answer) {
-    if (c < '0' || c > '9') {
+  if (answer.size() == kMaxWord) {
+    std::cout << "Not a number: " << answer << "... Exiting." << std::endl;
+    return false;
+  }
+  for (char ch : answer) {
+    if (ch < '0' || ch > '9') {
       std::cout << "Not a number: " << answer << ". Exiting." << std::endl;
       return false;
     }
@@ -120,7 +134,7 @@ bool ask_billions(const char* question, uint64_t& value) {
   return true;
 }
 
-enum class answer { yes, no, other, end };
+enum class answer { yes, no, other, end, too_long };
 
 // Reads one line of standard input as an answer to a [y/n] question: end
 // when the input has ended before any character. Leading blanks are skipped
@@ -128,10 +142,12 @@ enum class answer { yes, no, other, end };
 // that with anything but blanks is neither yes nor no.
 answer read_yes_no() {
   const size_t kMaxAnswer = 64;
+  const size_t kMaxLine = 4096;  // longer is no answer (endless input)
   std::string line;
   bool any = false;
   bool overlong = false;
-  for (;;) {
+  for (size_t read = 0;; ++read) {
+    if (read == kMaxLine) return answer::too_long;
     const std::istream::int_type c = std::cin.get();
     if (c == std::istream::traits_type::eof()) break;
     any = true;
@@ -278,7 +294,10 @@ bool append_durably(const char* path, const std::string& text) {
 }
 
 bool ask_clear_vexstatus_dat() {
-  for (;;) {
+  // Asked again after each answer that is neither yes nor no, but not
+  // forever: input that never says either ends the run.
+  const int kMaxQuestions = 100;
+  for (int asked = 1;; ++asked) {
     std::cout << "Do you wish to clear VexStatus.dat and begin a new range? [y/n] : "
               << std::flush;
     switch (read_yes_no()) {
@@ -290,7 +309,14 @@ bool ask_clear_vexstatus_dat() {
       case answer::end:
         say_end_of_input();
         return false;
+      case answer::too_long:
+        std::cout << "\nNo answer: the line is too long. Exiting." << std::endl;
+        return false;
       case answer::other:
+        if (asked == kMaxQuestions) {
+          std::cout << "\nNo answer after " << kMaxQuestions << " questions. Exiting." << std::endl;
+          return false;
+        }
         break;
     }
   }

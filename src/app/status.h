@@ -87,10 +87,13 @@ bool append_durably(const char* path, const std::string& text);
 
 // "[y/n]" question, one line per answer: true for "y" or "yes", false after
 // "Exiting." for "n" or "no" (any case, blanks around the word ignored), or
-// after a message when standard input has ended. Any other line asks again.
+// after a message when standard input has ended. Any other line asks again,
+// up to 100 questions; a line of 4096 characters or more, or the 100th
+// answer that is neither, ends the run with a message (false).
 bool ask_clear_vexstatus_dat();
 
 // Asks for the range in billions ("Sieve to" again until above "Sieve from").
-// False after a one-line message when an answer is not a whole number, does
-// not fit in 64 bits once multiplied by 10^9, or standard input has ended.
+// False after a one-line message when an answer is not a whole number (an
+// answer of 64 characters or more is cut there and refused), does not fit in
+// 64 bits once multiplied by 10^9, or standard input has ended.
 bool ask_pmin_pmax(uint64_t& pmin, uint64_t& pmax);

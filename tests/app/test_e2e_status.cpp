@@ -174,6 +174,12 @@ TEST(StatusFile, ResumesFromLastSavePoint) {
 // The clear question takes whole lines: only y or yes clears the file, only
 // n or no ends the run; any other line (a word that starts with y or n, odd
 // bytes) asks again, so an in-progress file survives it.
+std::string repeat(const std::string& text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
 TEST(StatusFile, ClearQuestionReadsWholeLines) {
   const std::string q2 = kQ + kQ;
   const Case cases[] = {
@@ -189,6 +195,15 @@ TEST(StatusFile, ClearQuestionReadsWholeLines) {
       {"No with CR", kInProgress, kRange, "No\r\n", 1, kQ + "Exiting.\n", kInProgress},
       {"yes, then the range questions", kFinished, {}, "yes\n1\n2\n", 1,
        kCompleted + kQ + kFrom + kTo + kInit, kNew},
+      // Input that never answers (an endless line, or no end of wrong
+      // answers) ends the run instead of holding it forever.
+      {"an endless line", kInProgress, kRange, std::string(5000, 'x') + "\n", 1,
+       kQ + "\nNo answer: the line is too long. Exiting.\n", kInProgress},
+      {"a hundred wrong answers", kInProgress, kRange, repeat("maybe\n", 150), 1,
+       repeat(kQ, 100) + "\nNo answer after 100 questions. Exiting.\n", kInProgress},
+      {"an endless word at the range question", kFinished, {}, "yes\n" + std::string(100, '7'), 1,
+       kCompleted + kQ + kFrom + "Not a number: " + std::string(64, '7') + "... Exiting.\n",
+       kFinished},
   };
   for (const Case& c : cases) check(c);
 }
