@@ -11,7 +11,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <cstdio>
 #include <vector>
 
 #include "db/candidates.h"
@@ -163,15 +163,33 @@ bool end_torn_line(const char* file, std::string& error) {
 }
 
 size_t forget_reported_factors(const char* file, uint64_t pfrom, uint64_t pto) {
-  std::ifstream in(file, std::ios::binary);
+  FILE* in = std::fopen(file, "rb");
+  if (in == nullptr) return 0;
+  // Lines are read into a bounded buffer: a line longer than any factor line
+  // (a damaged file) is passed over without being held in memory.
+  const size_t kMaxLine = 128;
   size_t taken = 0;
   std::string line;
-  while (std::getline(in, line)) {
-    uint64_t p = 0, k = 0, n = 0;
-    if (!parse_factor_line(line, p, k, n) || p < pfrom || p >= pto) continue;
-    for (int i = 0; i < kNumK; ++i) {
-      if (static_cast<uint64_t>(ak[i]) == k) taken += aunfacset[i].erase(static_cast<uint32_t>(n));
+  bool overlong = false;
+  for (int c = std::getc(in);; c = std::getc(in)) {
+    if (c != EOF && c != '\n') {
+      if (line.size() < kMaxLine) {
+        line += static_cast<char>(c);
+      } else {
+        overlong = true;
+      }
+      continue;
     }
+    uint64_t p = 0, k = 0, n = 0;
+    if (!overlong && parse_factor_line(line, p, k, n) && p >= pfrom && p < pto) {
+      for (int i = 0; i < kNumK; ++i) {
+        if (static_cast<uint64_t>(ak[i]) == k) taken += aunfacset[i].erase(static_cast<uint32_t>(n));
+      }
+    }
+    if (c == EOF) break;
+    line.clear();
+    overlong = false;
   }
+  std::fclose(in);
   return taken;
 }

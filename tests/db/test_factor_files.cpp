@@ -105,15 +105,16 @@ TEST(FactorFiles, TornLastLineIsEnded) {
 TEST(FactorFiles, ForgetReportedFactorsInTheRange) {
   testfiles::TempDir dir("brindle_factor_files");
   const std::string file = dir.file("fact.txt");
-  write_file(file,
-             "999999999 | 4847*2^15+1\n"        // below the range
-             "1000000007 | 4847*2^39+1\n"       // taken
-             "1000000009 | 10223*2^5+1\r\n"     // taken (CR LF)
-             "1000000021 | 12345*2^63+1\n"      // a k of no slot
-             "1000000033 | 4847*2^4294967295+1\n"  // taken: the largest n
-             "1000000087 | 4847*2^63+1 x\n"     // malformed
-             "1000000093 | 4847*2^87+1\n"       // at the end of the range: kept
-             "1000000097 | 4847*2^111");        // torn
+  const std::string head =
+      "999999999 | 4847*2^15+1\n"           // below the range
+      "1000000007 | 4847*2^39+1\n"          // taken
+      "1000000009 | 10223*2^5+1\r\n"        // taken (CR LF)
+      "1000000021 | 12345*2^63+1\n"         // a k of no slot
+      "1000000033 | 4847*2^4294967295+1\n"  // taken: the largest n
+      "1000000087 | 4847*2^63+1 x\n"        // malformed
+      "1000000093 | 4847*2^87+1\n";         // at the end of the range: kept
+  // A damaged line of one endless number, then a torn last line.
+  write_file(file, head + std::string(100000, '7') + "\n" + "1000000097 | 4847*2^111");
   for (int i = 0; i < kNumK; ++i) aunfacset[i].clear();
   ak[0] = 4847;
   ak[2] = 10223;
