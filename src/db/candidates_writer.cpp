@@ -5,10 +5,12 @@
 // set is a bare "k=<k>" line; the reader takes both back unchanged.
 //
 // The file is replaced atomically: the new content goes to "<file>.tmp" in
-// the same directory, is written completely, flushed to disk and closed, and
-// only then renamed over the old file. Any failure removes the temporary,
-// leaves the old file as it was and is reported on standard error.
+// the same directory (locked, as vexgen locks it), is written completely and
+// flushed to disk, and only then renamed over the old file. Any failure
+// removes the temporary (unless another program holds it), leaves the old
+// file as it was and is reported on standard error.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,8 +71,16 @@ bool dump_db(const std::string& filename) {
   const std::string tmpname = filename + ".tmp";
   const std::string content = format_db();
 
-  const int fd = ::open(tmpname.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // The temporary file is locked before it is emptied, and stays locked
+  // through the rename: a vexgen writing the same target holds the same
+  // lock, so neither can empty or rename the other's file.
+  const int fd = ::open(tmpname.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return report_failure(filename, "cannot create " + tmpname, errno);
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    ::close(fd);
+    return report_failure(filename, tmpname + " is in use by another program writing it", EWOULDBLOCK);
+  }
+  // Other flock errors (file systems without locks) leave the file unlocked.
 
   // Keep the permissions of the file being replaced.
   struct stat old_stat;
@@ -78,24 +88,26 @@ bool dump_db(const std::string& filename) {
     (void)::fchmod(fd, old_stat.st_mode & 07777);
 
   const char* step = nullptr;
-  if (!write_all(fd, content))
+  if (::ftruncate(fd, 0) != 0)
+    step = "emptying ";
+  else if (!write_all(fd, content))
     step = "writing ";
   else if (::fsync(fd) != 0)
     step = "flushing ";
   int err = errno;
-  if (::close(fd) != 0 && step == nullptr) {
-    step = "closing ";
-    err = errno;
-  }
   if (step == nullptr && ::rename(tmpname.c_str(), filename.c_str()) != 0) {
     err = errno;
     ::unlink(tmpname.c_str());
+    ::close(fd);
     return report_failure(filename, "cannot replace it with " + tmpname, err);
   }
   if (step != nullptr) {
     ::unlink(tmpname.c_str());
+    ::close(fd);
     return report_failure(filename, std::string(step) + tmpname + " failed", err);
   }
+  // The data is on disk (fsync); closing releases the lock.
+  ::close(fd);
 
   // Make the rename itself durable; the new file is complete either way.
   const int dfd = ::open(directory_of(filename).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

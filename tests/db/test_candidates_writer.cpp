@@ -3,8 +3,11 @@
 // temporary and report one line on standard error.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <random>
@@ -192,6 +195,34 @@ TEST(DumpDb, FailuresLeaveOldFileUntouched) {
       EXPECT_FALSE(file_exists(target + ".tmp")) << name;
     }
   }
+}
+
+// A vexgen writing the same target holds a lock on "<target>.tmp": the
+// writer neither empties nor renames nor removes that file, and the old
+// target stays as it was. Once the lock is gone, the write goes through.
+TEST(DumpDb, TemporaryFileLockedByAnotherWriterIsLeftAlone) {
+  TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  const std::string target = dir.file("Vex.dat");
+  const std::string old_content = "12\n0\n1000\nk=4847\n15\n+24\n";
+  write_file(target, old_content);
+  write_file(target + ".tmp", "12\n0\n2000\nk=4847\n");  // the other writer's half
+  const int held = open((target + ".tmp").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+
+  set_state(big_sets(), 100000);
+  std::string err;
+  EXPECT_FALSE(dump_quietly(target, &err));
+  EXPECT_NE(err.find("Vex.dat.tmp is in use by another program writing it"), std::string::npos) << err;
+  EXPECT_NE(err.find("the old file is unchanged"), std::string::npos) << err;
+  EXPECT_EQ(read_file(target), old_content);
+  EXPECT_EQ(read_file(target + ".tmp"), "12\n0\n2000\nk=4847\n");
+
+  close(held);
+  EXPECT_TRUE(dump_quietly(target, &err)) << err;
+  EXPECT_EQ(read_file(target), format_db());
+  EXPECT_FALSE(file_exists(target + ".tmp"));
 }
 
 }  // namespace
