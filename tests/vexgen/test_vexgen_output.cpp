@@ -47,26 +47,12 @@ class BackgroundRun {
   BackgroundRun(const TempDir& dir, const std::vector<std::string>& args) {
     out_ = logs_.file("out");
     const std::string err = logs_.file("err");
-    pid_ = fork();
-    if (pid_ == 0) {
+    pid_ = testfiles::start_program(vxt::kVexgen, dir.path(), args, "/dev/null", out_, err, [] {
       for (int sig : {SIGHUP, SIGINT, SIGPIPE, SIGTERM}) signal(sig, SIG_DFL);
       sigset_t none;
       sigemptyset(&none);
       sigprocmask(SIG_SETMASK, &none, nullptr);
-      if (chdir(dir.path().c_str()) != 0) _exit(127);
-      const int in = open("/dev/null", O_RDONLY);
-      const int o = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (in < 0 || o < 0 || e < 0) _exit(127);
-      dup2(in, 0);
-      dup2(o, 1);
-      dup2(e, 2);
-      std::vector<char*> argv = {const_cast<char*>(vxt::kVexgen.c_str())};
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(vxt::kVexgen.c_str(), argv.data());
-      _exit(127);
-    }
+    });
   }
   ~BackgroundRun() {
     if (pid_ > 0) {
