@@ -134,15 +134,15 @@ inline bool jacobi_is_one(int i, uint64_t p) {
 // partly reduced products of arith/modmul.h: every value stays below 2^51
 // until the exact conversion at the end), for processors without the 52-bit
 // multiply-add instructions: sets the bit of lane[l] in mask for each lane
-// l < nl whose test holds.
+// l < nl whose test holds. The modulus context must hold p.
 void power_tests_scalar(uint64_t p, const uint64_t* f, int nl, uint64_t E,
                         const uint32_t (*gexp)[kMaxClassPrimes], const uint32_t* Gexp,
                         const int* lane, uint32_t& mask) {
   using detail::mont_mul;
-  const uint64_t pinv = inverse_mod_2_64(p);
-  const uint64_t r2 = pow2mod(128, p);  // R^2 mod p
+  // The modulus context already holds p^-1 mod 2^64 and R^2 mod p.
+  const uint64_t pinv = ps.pinv;
   uint64_t base[kNumK], x[kNumK];
-  for (int l = 0; l < nl; ++l) x[l] = base[l] = mont_mul(f[l], r2, p, pinv);
+  for (int l = 0; l < nl; ++l) x[l] = base[l] = detail::to_mont(f[l], p, pinv, ps.r2);
   // Left-to-right binary powering, all lanes per bit.
   for (int bit = 62 - __builtin_clzll(E); bit >= 0; --bit) {
     for (int l = 0; l < nl; ++l) x[l] = mont_mul(x[l], x[l], p, pinv);
