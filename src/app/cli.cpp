@@ -32,8 +32,10 @@ int switch_value(int argc, const char* const* argv, int& i, const std::string& a
   if (j + 1 != arg.size()) return refuse(name + " takes a value, so it must end its switch group: " + arg);
   if (i + 1 >= argc) return refuse(name + " needs " + what + " after it");
   const std::string text = argv[++i];
-  if (!is_decimal(text)) return refuse("not a number for " + name + ": " + text);
-  value = toint(text);
+  // A value too large for 64 bits saturates, like every value here.
+  if (parse_decimal(text, ~0ULL, value) == decimal_result::not_decimal) {
+    return refuse("not a number for " + name + ": " + text);
+  }
   return 0;
 }
 
@@ -131,13 +133,16 @@ int parse_command_line(int argc, const char* const* argv, run_settings& s) {
       if (const int status = parse_switch_group(argc, argv, i, s)) return status;
       continue;
     }
-    if (!is_decimal(arg)) return refuse("not a number: " + arg);
+    uint64_t value = 0;
+    if (parse_decimal(arg, ~0ULL, value) == decimal_result::not_decimal) {
+      return refuse("not a number: " + arg);
+    }
     if (values == 2) return refuse("too many values: " + arg + " (only p_min and p_max are taken)");
     if (values++ == 0) {
-      s.pmin = toint(arg);
+      s.pmin = value;
       s.range_given = true;
     } else {
-      s.pmax = toint(arg);
+      s.pmax = value;
     }
   }
   if (s.save_interval < kMinSaveInterval) {

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "app/cli.h"
+#include "db/decimal.h"
 #include "db/factor_files.h"
 
 namespace {
@@ -117,18 +118,18 @@ bool ask_billions(const char* question, uint64_t& value) {
     std::cout << "Not a number: " << answer << "... Exiting." << std::endl;
     return false;
   }
-  for (char ch : answer) {
-    if (ch < '0' || ch > '9') {
+  const uint64_t billion = 1000000000;
+  uint64_t billions = 0;
+  switch (parse_decimal(answer, ~0ULL / billion, billions)) {
+    case decimal_result::not_decimal:
       std::cout << "Not a number: " << answer << ". Exiting." << std::endl;
       return false;
-    }
-  }
-  const uint64_t billions = toint(answer);
-  const uint64_t billion = 1000000000;
-  if (billions > ~0ULL / billion) {
-    std::cout << "Too large: " << answer << " billion does not fit in 64 bits. Exiting."
-              << std::endl;
-    return false;
+    case decimal_result::too_large:
+      std::cout << "Too large: " << answer << " billion does not fit in 64 bits. Exiting."
+                << std::endl;
+      return false;
+    case decimal_result::ok:
+      break;
   }
   value = billions * billion;
   return true;
