@@ -112,11 +112,6 @@ uint64_t toint(const std::string& text) {
   return value;
 }
 
-bool is_decimal(const std::string& text) {
-  uint64_t value = 0;
-  return parse_decimal(text, ~0ULL, value) != decimal_result::not_decimal;
-}
-
 int refuse(const std::string& message) {
   std::cout << message << std::endl;
   return 1;

@@ -23,12 +23,9 @@ void print_usage();
 // The leading unsigned decimal integer of text after white space; whatever
 // follows the digits is ignored ("1e9" gives 1). Text without digits there
 // gives 0; a value above 2^64-1 saturates to 2^64-1, so an overlong p never
-// wraps around into a small one. The status file reader uses it as it is;
-// the command line first requires is_decimal.
+// wraps around into a small one. The command line reads its values strictly
+// (parse_decimal); this lenient reading is no longer used by the program.
 uint64_t toint(const std::string& text);
-
-// True when text is one or more decimal digits and nothing else.
-bool is_decimal(const std::string& text);
 
 // Prints message and a newline on standard output and returns exit status 1.
 int refuse(const std::string& message);
