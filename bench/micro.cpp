@@ -224,7 +224,7 @@ range_ctx& context(int64_t arg) {
       std::exit(1);
     }
     r.g = sievewindowindex;
-    set_modulus(r.p);
+    set_modulus(ps, r.p);
     r.B = order_2_bound(r.p);
     r.nfac = ps.o2bfactors;
     std::memcpy(r.fac, ps.ao2bfactors, sizeof r.fac);
@@ -282,7 +282,7 @@ void over_primes(benchmark::State& state, const range_ctx& c, const std::vector<
 
 // Puts back the state test_idea leaves for the searches of a prime.
 inline void restore_search_state(const prime_rec& r) {
-  set_modulus(r.p);
+  set_modulus(ps, r.p);
   std::memcpy(ps.ao2bfactors, r.fac, sizeof r.fac);
   ps.o2bfactors = r.nfac;
   std::memcpy(ps.amkinv, r.amkinv, sizeof r.amkinv);
@@ -295,12 +295,12 @@ constexpr int kChain = 256;
 
 void BM_mul_mod_p_latency(benchmark::State& state) {
   const uint64_t p = range_prime(state.range(0));
-  set_modulus(p);
+  set_modulus(ps, p);
   uint64_t s = 1;
   uint64_t x = splitmix(s) % p;
   const uint64_t y = splitmix(s) % p;
   for (auto _ : state) {
-    for (int i = 0; i < kChain; ++i) x = mul_mod_p(x, y, p);
+    for (int i = 0; i < kChain; ++i) x = mul_mod_p(ps, x, y, p);
     benchmark::DoNotOptimize(x);
   }
   per_op(state, kChain);
@@ -308,13 +308,13 @@ void BM_mul_mod_p_latency(benchmark::State& state) {
 
 void BM_mul_mod_p_throughput(benchmark::State& state) {
   const uint64_t p = range_prime(state.range(0));
-  set_modulus(p);
+  set_modulus(ps, p);
   constexpr int kN = 1024;
   std::vector<uint64_t> a(kN), b(kN), c(kN);
   uint64_t s = 2;
   for (int i = 0; i < kN; ++i) a[i] = splitmix(s) % p, b[i] = splitmix(s) % p;
   for (auto _ : state) {
-    for (int i = 0; i < kN; ++i) c[i] = mul_mod_p(a[i], b[i], p);
+    for (int i = 0; i < kN; ++i) c[i] = mul_mod_p(ps, a[i], b[i], p);
     benchmark::DoNotOptimize(c.data());
     benchmark::ClobberMemory();
   }
@@ -324,13 +324,13 @@ void BM_mul_mod_p_throughput(benchmark::State& state) {
 // The walk step of every search: y = y*d with the quotient d/p precomputed.
 void BM_mul_mod_p_b_latency(benchmark::State& state) {
   const uint64_t p = range_prime(state.range(0));
-  set_modulus(p);
+  set_modulus(ps, p);
   uint64_t s = 3;
   uint64_t x = splitmix(s) % p;
   const uint64_t d = splitmix(s) % p;
-  set_bdivp(d);
+  set_bdivp(ps, d);
   for (auto _ : state) {
-    for (int i = 0; i < kChain; ++i) x = mul_mod_p_b(x, d, p);
+    for (int i = 0; i < kChain; ++i) x = mul_mod_p_b(ps, x, d, p);
     benchmark::DoNotOptimize(x);
   }
   per_op(state, kChain);
@@ -340,7 +340,7 @@ constexpr int kPowInputs = 64;
 
 void BM_powmod_40bit(benchmark::State& state) {
   const uint64_t p = range_prime(state.range(0));
-  set_modulus(p);
+  set_modulus(ps, p);
   uint64_t s = 4, bases[kPowInputs], exps[kPowInputs];
   for (int i = 0; i < kPowInputs; ++i) {
     bases[i] = splitmix(s) % p;
@@ -348,7 +348,7 @@ void BM_powmod_40bit(benchmark::State& state) {
   }
   int i = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(powmod(bases[i], exps[i], p));
+    benchmark::DoNotOptimize(powmod(ps, bases[i], exps[i], p));
     i = (i + 1) & (kPowInputs - 1);
   }
   state.SetItemsProcessed(state.iterations());
@@ -356,12 +356,12 @@ void BM_powmod_40bit(benchmark::State& state) {
 
 void BM_pow2mod_40bit(benchmark::State& state) {
   const uint64_t p = range_prime(state.range(0));
-  set_modulus(p);
+  set_modulus(ps, p);
   uint64_t s = 5, exps[kPowInputs];
   for (int i = 0; i < kPowInputs; ++i) exps[i] = (splitmix(s) & ((1ULL << 40) - 1)) | (1ULL << 39);
   int i = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(pow2mod(exps[i], p));
+    benchmark::DoNotOptimize(pow2mod(ps, exps[i], p));
     i = (i + 1) & (kPowInputs - 1);
   }
   state.SetItemsProcessed(state.iterations());
@@ -379,28 +379,28 @@ void BM_hash_store(benchmark::State& state) {
   uint64_t s = 6;
   for (auto& k : keys) k = make_hash_entry(splitmix(s) & ((1ULL << 40) - 1));
   for (auto _ : state) {
-    clear_hash();
-    for (int i = 0; i < kTable; ++i) store_hash(keys[i], static_cast<uint32_t>(i + 1));
+    clear_hash(ps);
+    for (int i = 0; i < kTable; ++i) store_hash(ps, keys[i], static_cast<uint32_t>(i + 1));
   }
-  clear_hash();
+  clear_hash(ps);
   per_op(state, kTable, "ns/store");
 }
 
 void BM_hash_lookup_miss(benchmark::State& state) {
   uint64_t s = 7;
-  clear_hash();
+  clear_hash(ps);
   for (int i = 0; i < kTable; ++i) {
-    store_hash(make_hash_entry(splitmix(s) & ((1ULL << 40) - 1)), static_cast<uint32_t>(i + 1));
+    store_hash(ps, make_hash_entry(splitmix(s) & ((1ULL << 40) - 1)), static_cast<uint32_t>(i + 1));
   }
   constexpr int kN = 1024;
   std::vector<hash_entry_t> probes(kN);
   for (auto& k : probes) k = make_hash_entry(splitmix(s) & ((1ULL << 40) - 1));
   for (auto _ : state) {
     uint32_t acc = 0;
-    for (int i = 0; i < kN; ++i) acc += lookup_hash(probes[i], 0);
+    for (int i = 0; i < kN; ++i) acc += lookup_hash(ps, probes[i], 0);
     benchmark::DoNotOptimize(acc);
   }
-  clear_hash();
+  clear_hash(ps);
   per_op(state, kN, "ns/lookup");
 }
 
@@ -432,7 +432,7 @@ void BM_order_2_bound(benchmark::State& state) {
   sieve_at(c.low);
   over_primes(state, c, c.all, [](const prime_rec& r) {
     sievewindowindex = r.g;
-    set_modulus(r.p);
+    set_modulus(ps, r.p);
     benchmark::DoNotOptimize(order_2_bound(r.p));
   });
 }
@@ -465,7 +465,7 @@ void BM_sph_idea(benchmark::State& state) {
 void BM_check_factors(benchmark::State& state) {
   range_ctx& c = context(state.range(0));
   over_primes(state, c, c.plain, [](const prime_rec& r) {
-    set_modulus(r.p);
+    set_modulus(ps, r.p);
     std::memcpy(ps.amkinv, r.amkinv, sizeof r.amkinv);
     check_factors(r.p, r.mask_out);
   });
@@ -475,7 +475,7 @@ void BM_check_factors(benchmark::State& state) {
 void BM_check_factors_sph(benchmark::State& state) {
   range_ctx& c = context(state.range(0));
   over_primes(state, c, c.classes, [](const prime_rec& r) {
-    set_modulus(r.p);
+    set_modulus(ps, r.p);
     std::memcpy(ps.amkinv, r.amkinv, sizeof r.amkinv);
     check_factors_sph(r.p, r.mask_out, static_cast<uint32_t>(r.M), r.X);
   });
@@ -552,7 +552,7 @@ int main(int argc, char** argv) {
     source = "standard classes, empty sets";
   }
   initialize();
-  hash_init(nhigh);
+  hash_init(ps, nhigh);
   eratosthenes_base(1 << 25);
   benchmark::AddCustomContext("candidates", source);
   benchmark::AddCustomContext("nhigh", std::to_string(nhigh));

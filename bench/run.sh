@@ -11,10 +11,11 @@ set -euo pipefail
 
 usage() {
   cat <<'EOF'
-usage: bench/run.sh [-b <brindle>] [-r <ranges>] [-w <width>] [-k] [-h]
+usage: bench/run.sh [-b <brindle>] [-r <ranges>] [-w <width>] [-t <threads>] [-k] [-h]
 	-b = measure this brindle binary instead of building build-bench/brindle
 	-r = comma-separated subset of the ranges 1e9,1e12,1e15,2^50 (default all)
 	-w = width of each range, default 100000000 (use e.g. 5000000 for a quick check)
+	-t = run brindle with -t <threads> (default: no -t, which is one thread)
 	-k = keep the scratch directories (their path is printed)
 	-h = show this text
 Ranges: [10^9, 10^9+w], [10^12, 10^12+w], [10^15, 10^15+w], [2^50-w, 2^50].
@@ -29,11 +30,13 @@ binary=""
 ranges="1e9,1e12,1e15,2^50"
 width=100000000
 keep=0
-while getopts ":b:r:w:kh" opt; do
+threads=""
+while getopts ":b:r:w:t:kh" opt; do
   case $opt in
     b) binary=$OPTARG ;;
     r) ranges=$OPTARG ;;
     w) width=$OPTARG ;;
+    t) threads=$OPTARG ;;
     k) keep=1 ;;
     h) usage; exit 0 ;;
     :) die "-$OPTARG needs a value" ;;
@@ -47,6 +50,9 @@ shift $((OPTIND - 1))
 root=$PWD
 [[ $width =~ ^[1-9][0-9]*$ ]] || die "width '$width' is not a positive integer"
 (( width <= 100000000000 )) || die "width $width is too large"
+[ -z "$threads" ] || [[ $threads =~ ^[0-9]+$ ]] || die "thread count '$threads' is not a number"
+thread_args=()
+[ -z "$threads" ] || thread_args=(-t "$threads")
 
 readonly P50=1125899906842624
 range_bounds() {  # name -> "pmin pmax"
@@ -116,9 +122,9 @@ for r in "${range_list[@]}"; do
   dir=${dir//^/_}
   mkdir -p "$dir"
   cp "$vex" "$dir/Vex.dat"
-  echo "Range $r: $binary -f $pmin $pmax ($(uptime | sed 's/.*load/load/'))" >&2
+  echo "Range $r: $binary ${thread_args[*]} -f $pmin $pmax ($(uptime | sed 's/.*load/load/'))" >&2
   # Nothing to answer: -f never asks; stdin closed so that a question would end the run.
-  if ! (cd "$dir" && /usr/bin/time -f "%U %S" -o time.txt "$binary" -f "$pmin" "$pmax" </dev/null \
+  if ! (cd "$dir" && /usr/bin/time -f "%U %S" -o time.txt "$binary" "${thread_args[@]}" -f "$pmin" "$pmax" </dev/null \
         >brindle.log 2>&1); then
     trap - EXIT  # keep the scratch directory for a look at the failure
     die "brindle failed on range $r (see $dir/brindle.log)"

@@ -61,13 +61,22 @@ int parse_switch_group(int argc, const char* const* argv, int& i, run_settings& 
         ++vs;
         break;
       case 'i':
-      case 'p': {
+      case 'p':
+      case 't': {
         uint64_t value = 0;
-        const bool save = arg[j] == 'i';
-        const char* what = save ? "a save interval" : "the seconds between progress reports";
+        const char letter = arg[j];
+        const bool save = letter == 'i';
+        const char* what = save              ? "a save interval"
+                           : letter == 'p' ? "the seconds between progress reports"
+                                           : "a thread count";
         if (const int status = switch_value(argc, argv, i, arg, j, what, value)) return status;
         if (save) {
           s.save_interval = value;
+        } else if (letter == 't') {
+          if (value > kMaxThreads) {
+            return refuse("-t is at most " + std::to_string(kMaxThreads) + " threads: " + argv[i]);
+          }
+          s.threads = static_cast<uint32_t>(value);
         } else if (value > kMaxProgressInterval) {
           return refuse("-p is at most " + std::to_string(kMaxProgressInterval) +
                         " seconds: " + argv[i]);

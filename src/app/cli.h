@@ -17,6 +17,9 @@ constexpr uint64_t kMinSaveInterval = 10000;
 constexpr uint32_t kDefaultProgressInterval = 60;
 constexpr uint32_t kMaxProgressInterval = 86400;
 
+// Largest thread count of -t.
+constexpr uint32_t kMaxThreads = 1024;
+
 // Prints the usage text on standard output.
 void print_usage();
 
@@ -39,6 +42,7 @@ struct run_settings {
   bool update = false;       // -u: rewrite Vex.dat at the end
   bool range_given = false;  // a first positional value was seen
   uint32_t progress_interval = kDefaultProgressInterval;  // -p: seconds, 0 = none
+  uint32_t threads = 1;      // -t: worker threads, 0 = one per online core
 
   // Set when the range is settled against the status file:
   bool resumed = false;      // the run continues a range saved in VexStatus.dat
@@ -47,8 +51,9 @@ struct run_settings {
 
 // Reads argv[1..argc-1] left to right into s and into the globals verbose and
 // outputdupes. Switches may be grouped ("-fu" is "-f -u"); "i" takes the next
-// argument as the save interval and "p" as the seconds between progress
-// reports, so they may only end a group. In a group, one
+// argument as the save interval, "p" as the seconds between progress
+// reports and "t" as the number of worker threads (at most kMaxThreads, 0
+// for one per online core), so they may only end a group. In a group, one
 // v sets verbose 1, two or more set 2. At most two positional values, p_min
 // and p_max. Every value is decimal digits only. Returns 0, or the exit
 // status of a refusal (printed) at the first bad argument: an unknown switch

@@ -1,19 +1,20 @@
 // The program's spine: usage text, command line, range settlement against
-// the status file, range checks, start-up (candidate file, base primes,
-// per-k constants, hash table, first sieve window), the main loop over the
-// primes of the range with a save point every save interval of p, and the
+// the status file, range checks, start-up (candidate file, base primes and
+// the search plan, once for all threads), the range itself (app/engine.h:
+// the workers, the committer with the save points every save interval of
+// p, the stop on SIGINT, SIGTERM or SIGHUP, the progress reports), and the
 // end of the run (optional rewrite of Vex.dat, status file marked done,
-// statistics). The loop body outside test_idea is one subtraction and one
-// comparison, and every few thousand primes a look at the stop flag (set
-// by SIGINT, SIGTERM or SIGHUP) and the progress clock. Each save point, a
-// stop and the end of the range first put the factor files on disk, so the
-// status file never names a prime whose factors could still be lost.
+// statistics). Each save point, a stop and the end of the range first put
+// the factor files on disk, so the status file never names a prime whose
+// factors could still be lost.
 #include "app/driver.h"
 
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include "app/cli.h"
+#include "app/engine.h"
 #include "app/lock.h"
 #include "app/progress.h"
 #include "app/stats.h"
@@ -24,13 +25,9 @@
 #include "db/factor_files.h"
 #include "db/settings.h"
 #include "primes/sieve.h"
-#include "search/hash.h"
-#include "search/per_prime.h"
+#include "search/plan.h"
 
 namespace {
-
-// Primes between two looks at the stop flag and the progress clock.
-constexpr uint32_t kPollEvery = 4096;
 
 // Puts every factor line written so far on disk; a save point may only be
 // written after that. On failure the run stops without the save point, so a
@@ -96,49 +93,26 @@ int brindle_main(int argc, char** argv) {
   eratosthenes_base(static_cast<int32_t>(kBasePrimeLimit));
   std::cout << "Testing " << pmin << " <= p <= " << pmax << ", " << 0 << " <= n <= " << nhigh
             << std::endl;
-  initialize();
-  hash_init(nhigh);
-
-  time_start(&timetot);
-  sievewindowlow = pmin;
-  sievewindowindex = ~0u;
-  eratosthenes_window(pmin);
+  // The plan is built once and shared, read-only, by every worker.
+  const std::unique_ptr<search_plan> plan(new search_plan());
+  build_search_plan(*plan);
 
   if (const int signo = stop_requested()) {
     std::cout << "Stopped by " << signal_name(signo) << " before the first prime was tested."
               << std::endl;
     return 128 + signo;
   }
+  time_start(&timetot);
   progress_report progress(s.first_pmin, pmin, pmax, s.progress_interval);
-  uint32_t countdown = kPollEvery;
-  uint64_t lastsave = pmin;
-  uint64_t p = next_sieved_p();
-  while (p <= pmax) {
-    test_idea(p);
-    if (p - lastsave >= s.save_interval) {
-      if (!sync_factors()) return 1;
-      save_status_pmin(p);
-      progress.end_line();
-      std::cout << "p = " << p << std::endl;
-      lastsave = p;
-    }
-    if (--countdown == 0) {
-      countdown = kPollEvery;
-      if (const int signo = stop_requested()) {
-        // p is tested and its factors are written: it is the save point.
-        if (!sync_factors()) return 1;
-        save_status_pmin(p);
-        progress.end_line();
-        std::cout << "Stopped by " << signal_name(signo) << " at p = " << p
-                  << "; run brindle again to continue from there." << std::endl;
-        return 128 + signo;
-      }
-      progress.poll(p);
-    }
-    p = next_sieved_p();
-  }
+  engine_settings es;
+  es.low = pmin;
+  es.pmax = pmax;
+  es.save_interval = s.save_interval;
+  es.threads = s.threads == 0 ? online_cores() : s.threads;
+  const engine_result run = run_engine(*plan, es, progress);
   progress.end_line();
-  const uint64_t endp = p;
+  if (run.status != 0) return run.status;
+  const uint64_t endp = run.endp;
 
   time_stop(&timetot);
   timetot.millitm = static_cast<uint16_t>(timetot.millitm + 1);  // never a zero time
@@ -158,6 +132,6 @@ int brindle_main(int argc, char** argv) {
     if (saved) std::cout << " Done." << std::endl;
   }
   save_status_done();
-  report_statistics(pmin, pmax, endp);
+  report_statistics(pmin, pmax, endp, run.stats);
   return saved ? 0 : 2;
 }

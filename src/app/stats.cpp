@@ -12,7 +12,6 @@
 
 #include "arith/limits.h"
 #include "db/settings.h"
-#include "search/per_prime.h"
 
 time_acc timetot;
 
@@ -54,7 +53,7 @@ void warn_stat_write_failed() {
 
 }  // namespace
 
-void report_statistics(uint64_t pmin, uint64_t pmax, uint64_t endp) {
+void report_statistics(uint64_t pmin, uint64_t pmax, uint64_t endp, const search_counters& stats) {
   const double seconds = timetot.time + timetot.millitm / 1000.0;
   const double rate = static_cast<double>(endp - pmin) / seconds / 1000.0;
   // A clock that went backwards is the only way to a rate that does not fit.
@@ -64,10 +63,10 @@ void report_statistics(uint64_t pmin, uint64_t pmax, uint64_t endp) {
   head << "\nStatistics:\n"
        << "pmin        : " << pmin << "\n"
        << "pmax        : " << pmax << "\n";
-  counters << "# Tested p  : " << stat_testedp << "\n"
-           << "# Tested k  : " << kNumK * stat_testedp << "\n"
-           << "# Whacked k : " << stat_whackedk << "\n"
-           << "# Whacked p : " << stat_whackedp << "\n";
+  counters << "# Tested p  : " << stats.testedp << "\n"
+           << "# Tested k  : " << kNumK * stats.testedp << "\n"
+           << "# Whacked k : " << stats.whackedk << "\n"
+           << "# Whacked p : " << stats.whackedp << "\n";
   tail << "Total time: " << total_ms(timetot) << " ms\n" << krate << "k p/s.\n";
 
   std::cout << head.str() << (verbose >= 1 ? counters.str() : "") << tail.str() << std::flush;

@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+#include "search/worker.h"
+
 // Elapsed-time accumulator in whole seconds and milliseconds. Between a start
 // and a stop millitm may hold the 16-bit pattern of a negative number.
 struct time_acc {
@@ -29,6 +31,6 @@ void time_stop_at(time_acc* t, time_acc now);
 int64_t total_ms(const time_acc& t);
 
 // Prints the statistics of the range pmin..pmax (pmin as sieved, even; endp
-// the prime that ended the loop) and appends them, with the counter lines
-// always, to "stat.txt". Reads timetot, the stat_ counters and verbose.
-void report_statistics(uint64_t pmin, uint64_t pmax, uint64_t endp);
+// the first prime above pmax) and appends them, with the counter lines
+// always, to "stat.txt". Reads timetot and verbose.
+void report_statistics(uint64_t pmin, uint64_t pmax, uint64_t endp, const search_counters& stats);

@@ -15,7 +15,17 @@
 #include <cstdint>
 
 #include "arith/numtheory.h"
-#include "arith/prime_state.h"
+
+// The modulus context of one prime: p, p^-1 mod 2^64 and 2^128 mod p for the
+// Montgomery products, and floor(b*2^64/p) for the fixed multiplier b of the
+// current run of mul_mod_p_b calls. Each worker owns one; every product below
+// takes it as its first argument.
+struct modulus_ctx {
+  uint64_t globalp = 0;
+  uint64_t pinv = 0;
+  uint64_t r2 = 0;
+  uint64_t bdivp = 0;
+};
 
 namespace detail {
 
@@ -78,7 +88,7 @@ inline uint64_t from_mont(uint64_t x, uint64_t p, uint64_t pinv) {
 
 // Sets the modulus context for prime p (odd, p < kPLimit): p^-1 mod 2^64 and
 // R^2 mod p = 2^128 mod p, for the Montgomery arithmetic.
-inline void set_modulus(uint64_t p) {
+inline void set_modulus(modulus_ctx& ps, uint64_t p) {
   ps.globalp = p;
   ps.pinv = inverse_mod_2_64(p);
   uint64_t r1, r2;
@@ -89,7 +99,7 @@ inline void set_modulus(uint64_t p) {
 
 // Sets ps.bdivp = floor(b * 2^64 / p) for the fixed multiplier b (b < p, so
 // the quotient fits in 64 bits) of mul_mod_p_b.
-inline void set_bdivp(uint64_t b) {
+inline void set_bdivp(modulus_ctx& ps, uint64_t b) {
   uint64_t rem;
   ps.bdivp = detail::div_128_by_64(b, 0, ps.globalp, rem);
 }
@@ -99,7 +109,7 @@ inline void set_bdivp(uint64_t b) {
 // Two Montgomery reductions: the first gives a*b*R^-1 in (0, p*(1 + 2^-14))
 // since T/R < p*2^50/2^64; its product with R^2 mod p is below p*(1 + 2^-14)*p,
 // under p*R, so the second reduction is exact and returns a*b mod p.
-inline uint64_t mul_mod_p(uint64_t a, uint64_t b, uint64_t p) {
+inline uint64_t mul_mod_p(const modulus_ctx& ps, uint64_t a, uint64_t b, uint64_t p) {
   const uint64_t x = detail::redc_lazy(static_cast<detail::u128>(a) * b, p, ps.pinv);
   return detail::redc_full(static_cast<detail::u128>(x) * ps.r2, p, ps.pinv);
 }
@@ -110,14 +120,14 @@ inline uint64_t mul_mod_p(uint64_t a, uint64_t b, uint64_t p) {
 //   q > a*b/p - a/2^64 - 1 > a*b/p - 2 (a < 2^64), hence q >= Q - 1.
 // So a*b - q*p lies in [0, 2p) (below 2^51), and computing it modulo 2^64 is
 // exact; one conditional subtraction finishes.
-inline uint64_t mul_mod_p_b(uint64_t a, uint64_t b, uint64_t p) {
+inline uint64_t mul_mod_p_b(const modulus_ctx& ps, uint64_t a, uint64_t b, uint64_t p) {
   const uint64_t q = static_cast<uint64_t>((static_cast<detail::u128>(a) * ps.bdivp) >> 64);
   const uint64_t r = a * b - q * p;
   return r >= p ? r - p : r;
 }
 
 // a^2 mod p for a < p; modulus context set for p.
-inline uint64_t square_mod_p(uint64_t a, uint64_t p) { return mul_mod_p(a, a, p); }
+inline uint64_t square_mod_p(const modulus_ctx& ps, uint64_t a, uint64_t p) { return mul_mod_p(ps, a, a, p); }
 
 // 2^e mod p for any e, by left-to-right binary powering in Montgomery form.
 // The leading (up to) six bits t of e enter at once as 2^t * R mod p (one
@@ -125,7 +135,7 @@ inline uint64_t square_mod_p(uint64_t a, uint64_t p) { return mul_mod_p(a, a, p)
 // and, for a set bit, a doubling by a shift. Values stay below 2^52: the
 // squaring returns less than 2^51 and the doubling at most doubles that.
 // p must equal ps.globalp.
-inline uint64_t pow2mod(uint64_t e, uint64_t p) {
+inline uint64_t pow2mod(const modulus_ctx& ps, uint64_t e, uint64_t p) {
   if (e == 0) return 1;
   const uint64_t pinv = ps.pinv;
   const int len = 64 - __builtin_clzll(e);  // bit length of e
@@ -141,7 +151,7 @@ inline uint64_t pow2mod(uint64_t e, uint64_t p) {
 // b^e mod p for b < p and any e, by right-to-left binary powering in
 // Montgomery form: the squarings of b form the one dependent chain; the
 // multiplications into the result run beside it. Values stay below 2^51.
-inline uint64_t powmod(uint64_t b, uint64_t e, uint64_t p) {
+inline uint64_t powmod(const modulus_ctx& ps, uint64_t b, uint64_t e, uint64_t p) {
   if (e == 0) return 1;
   const uint64_t pinv = ps.pinv;
   uint64_t x = detail::to_mont(b, p, pinv, ps.r2);

@@ -68,3 +68,47 @@ int64_t crt(int64_t m1, int64_t r1, int64_t m2, int64_t r2, int64_t inv) {
   const int64_t r = d % m2;
   return r1 + m1 * r;
 }
+
+namespace {
+
+uint64_t mul_mod_u128(uint64_t a, uint64_t b, uint64_t m) {
+  return static_cast<uint64_t>(static_cast<unsigned __int128>(a) * b % m);
+}
+
+uint64_t pow_mod_u128(uint64_t b, uint64_t e, uint64_t m) {
+  uint64_t r = 1 % m;
+  for (b %= m; e != 0; e >>= 1) {
+    if (e & 1) r = mul_mod_u128(r, b, m);
+    b = mul_mod_u128(b, b, m);
+  }
+  return r;
+}
+
+}  // namespace
+
+bool is_prime_u64(uint64_t n) {
+  static constexpr uint64_t kBases[] = {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37};
+  if (n < 2) return false;
+  for (const uint64_t q : kBases) {
+    if (n % q == 0) return n == q;
+  }
+  uint64_t d = n - 1;
+  int s = 0;
+  for (; (d & 1) == 0; d >>= 1) ++s;
+  for (const uint64_t a : kBases) {
+    uint64_t x = pow_mod_u128(a, d, n);
+    if (x == 1 || x == n - 1) continue;
+    bool witness = true;
+    for (int i = 1; i < s && witness; ++i) {
+      x = mul_mod_u128(x, x, n);
+      witness = x != n - 1;
+    }
+    if (witness) return false;
+  }
+  return true;
+}
+
+uint64_t next_prime_from(uint64_t n) {
+  while (!is_prime_u64(n)) ++n;
+  return n;
+}

@@ -32,3 +32,11 @@ uint64_t k2n1_mod(uint64_t p, int64_t k, uint64_t n);
 // The x in [0, m1*m2) with x = r1 (mod m1), x = r2 (mod m2); 0 <= r1 < m1,
 // 0 <= r2 < m2, inv = m1^-1 mod m2 in [1, m2); m1*m2 far below 2^63.
 int64_t crt(int64_t m1, int64_t r1, int64_t m2, int64_t r2, int64_t inv);
+
+// Whether n is prime, exactly for every 64-bit n (Miller-Rabin with the
+// twelve prime bases up to 37, in 128-bit arithmetic). For the rare
+// questions outside the sieve, such as where the next save point falls.
+bool is_prime_u64(uint64_t n);
+
+// The smallest prime >= n (n <= 2^64 - 59, the last 64-bit prime).
+uint64_t next_prime_from(uint64_t n);

@@ -1,13 +1,14 @@
 // The working state of the current prime p, kept in one record: the modulus
 // context of the modular products, the residue hash table of the discrete-log
 // searches, the per-k inverses and the grouped factors of the order bound.
-// Everything here is overwritten for every prime; a future multi-core run
-// needs one such record per thread.
+// Everything here is overwritten for every prime. Each worker owns one; no
+// two threads share it.
 #pragma once
 #include <cstdint>
 #include <vector>
 
 #include "arith/limits.h"
+#include "arith/modmul.h"
 
 // A residue modulo p used as a hash key: its low 32-bit word, then its high word.
 struct hash_entry_t {
@@ -19,15 +20,7 @@ inline hash_entry_t make_hash_entry(uint64_t v) {
   return hash_entry_t{static_cast<uint32_t>(v), static_cast<uint32_t>(v >> 32)};
 }
 
-struct prime_state {
-  // Modulus context: the current prime, p^-1 mod 2^64 and 2^128 mod p for the
-  // Montgomery products, and floor(b*2^64/p) for the fixed multiplier b of
-  // the current run of mul_mod_p_b calls.
-  uint64_t globalp = 0;
-  uint64_t pinv = 0;
-  uint64_t r2 = 0;
-  uint64_t bdivp = 0;
-
+struct prime_state : modulus_ctx {
   // Residue hash table (chained buckets). Entry e (1-based, in the order
   // stored) keeps its residue in ahash[e-1], its tag in ahashexp[e-1] and the
   // entry stored before it in the same bucket in ahashnext[e-1] (0: none);
@@ -46,6 +39,10 @@ struct prime_state {
   // clear bit means the key is absent.
   std::vector<uint64_t> ahashfilter;
   uint32_t hashfiltermask = 0;
+  // Set when a store found no room (ruled out by the sizing of hash_init):
+  // the searches since are incomplete and the caller reports an internal
+  // error.
+  bool hash_overflow = false;
 
   // (-k)^-1 mod p for each k that survived the per-prime test.
   uint64_t amkinv[kNumK] = {};
@@ -55,5 +52,3 @@ struct prime_state {
   uint32_t o2bfactors = 0;
 };
 
-// The one per-prime state of this (single-threaded) program.
-extern prime_state ps;

@@ -1,7 +1,7 @@
 // Segmented sieve of Eratosthenes over windows of 2^23 integers (odd numbers
 // only, one bit each), sieving with the base primes up to 2^25. While a window
 // is sieved, the sieving primes q >= 73 that divide N - 1 are recorded for
-// every prime N of the window (the record mappminus1factors), so that the
+// every prime N of the window (the record of factors of N - 1), so that the
 // order-of-two bound can factor p - 1 without trial division by them.
 #pragma once
 #include <cstdint>
@@ -15,32 +15,18 @@ constexpr uint32_t kSieveWindowBits = 1u << 22;      // odd numbers per window
 extern std::vector<uint16_t> aallprimes;
 extern uint32_t nprimes;
 
-// Current window: first number (even) and the bit of the prime last returned.
-extern uint64_t sievewindowlow;
-extern uint32_t sievewindowindex;
-
 // Fills aallprimes/nprimes with all primes up to limit (limit <= 2^25; a
-// larger limit is treated as 2^25).
+// larger limit is treated as 2^25). Run once at start-up; the windows only
+// read them afterwards, from any number of threads.
 void eratosthenes_base(int32_t limit);
 
 // The odd primes 3 <= q <= limit, ascending (a limit above 2^25 is treated as
 // 2^25), by the same sieve; the base primes (aallprimes) are left alone.
 std::vector<uint32_t> odd_primes_up_to(uint32_t limit);
 
-// Sieves the window [low, low + 2^23) (low even, >= 2^25, eratosthenes_base
-// already run) and rebuilds the record of factors of N - 1. Leaves
-// sievewindowlow/sievewindowindex alone. The window's sieving primes are the
-// base primes 3, 5, 7, ... for as long as the previous one's square is below
-// low + 2^23; primes are exact for windows ending at or below 2^50.
-void eratosthenes_window(uint64_t low);
-
-// The next prime: advances sievewindowindex (and the window when it is used
-// up) and returns sievewindowlow + 2*sievewindowindex + 1.
-uint64_t next_sieved_p();
-
-// The recorded primes q >= 73 dividing N - 1, ascending, each once, for the
-// prime N at bit g of the current window. Empty when none were recorded (and
-// for a bit that is not a prime). Valid until the next window is sieved.
+// The recorded primes q >= 73 dividing N - 1, ascending, each once, for a
+// prime N of a window. Empty when none were recorded (and for a number that
+// is not a prime). Valid until the window is sieved again.
 struct factor_list {
   const uint32_t* first;
   const uint32_t* last;
@@ -49,4 +35,61 @@ struct factor_list {
   bool empty() const { return first == last; }
   uint32_t size() const { return static_cast<uint32_t>(last - first); }
 };
-factor_list mappminus1factors(uint32_t g);
+
+// One stretch of the prime sieve: a window of 2^23 integers, its bitmap and
+// the record of factors of N - 1 of its primes. Each worker owns one.
+class prime_sieve {
+ public:
+  prime_sieve();
+
+  // Sieves the window [low, low + 2^23) (low even, >= 2^25, eratosthenes_base
+  // already run) and rebuilds the record of factors of N - 1; the next prime
+  // is the window's first. The window's sieving primes are the base primes
+  // 3, 5, 7, ... for as long as the previous one's square is below
+  // low + 2^23; primes are exact for windows ending at or below 2^50.
+  void sieve_window(uint64_t low);
+
+  // The next prime of the window, or 0 when the window has no more.
+  uint64_t next_in_window();
+
+  // The next prime, sieving the following window when this one is used up.
+  uint64_t next();
+
+  // The recorded factors of p - 1 for the prime last returned.
+  factor_list pm1_factors() const { return pm1_factors_at(index_); }
+
+  // The record of the number at bit g of the window (see factor_list).
+  factor_list pm1_factors_at(uint32_t g) const;
+
+  uint64_t window_low() const { return low_; }
+  // Bit of the prime last returned (~0 before the first).
+  uint32_t index() const { return index_; }
+
+ private:
+  uint64_t window_word(uint32_t w) const;
+  bool bit_is_prime(uint32_t g) const;
+  void mark_composite(uint32_t g);
+  uint32_t prime_rank(uint32_t g) const;
+  void record_factor(uint32_t g, uint32_t q);
+  template <typename Visit>
+  void run_blocks(uint32_t count, Visit visit);
+  void mark_composites(uint64_t low, uint64_t hi);
+  void rank_primes();
+  void record_factors(uint64_t low, uint64_t hi);
+
+  uint64_t low_ = 0;
+  uint32_t index_ = ~0u;
+  // Bit g (bit g & 7 of byte g >> 3, equally bit g & 63 of 64-bit word
+  // g >> 6) stands for low_ + 1 + 2g; a set bit means composite.
+  std::vector<uint64_t> bits_;
+  // Number of primes of the window in the 64-bit words before word w.
+  std::vector<uint32_t> rank_;
+  uint32_t primecount_ = 0;
+  // The record of factors of N - 1, indexed by the rank of the prime N:
+  // count_[r] entries from slots_[8r].
+  std::vector<uint8_t> count_;
+  std::vector<uint32_t> slots_;
+  // Block-wise primes of the pass in progress and the next bit each one hits.
+  std::vector<uint32_t> blockprime_;
+  std::vector<uint32_t> blocknext_;
+};

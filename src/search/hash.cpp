@@ -36,7 +36,7 @@ constexpr uint64_t kSpread = 4;
 constexpr uint64_t kFilterBitsPerSlot = 16;
 
 // Puts the first `slots` buckets of the allocation in use (a power of two).
-void set_active_slots(uint64_t slots) {
+void set_active_slots(prime_state& ps, uint64_t slots) {
   ps.hashmask = static_cast<uint32_t>(slots - 1);
   ps.hashfiltermask = static_cast<uint32_t>(slots * kFilterBitsPerSlot - 1);
 }
@@ -67,7 +67,7 @@ struct table_view {
   uint32_t filtermask;
   uint32_t n;
 
-  table_view()
+  explicit table_view(prime_state& ps)
       : vals(ps.ahash.data()),
         tags(ps.ahashexp.data()),
         next(ps.ahashnext.data()),
@@ -97,15 +97,15 @@ struct table_view {
 // subtraction makes it canonical again for the stores and the next step.
 // Returns the number of entries stored, a multiple of 8; modulus context set
 // for p, ps.bdivp set for g (and left so).
-BRINDLE_IFMA uint32_t put_powers_ifma(table_view& tv, uint64_t g, uint32_t count, uint64_t p) {
+BRINDLE_IFMA uint32_t put_powers_ifma(const modulus_ctx& ps, table_view& tv, uint64_t g, uint32_t count, uint64_t p) {
   table_view t = tv;  // a local copy keeps the arrays and count in registers
   alignas(64) uint64_t v[8];
   v[0] = 1;
   v[1] = g;
-  for (int c = 2; c < 8; ++c) v[c] = mul_mod_p_b(v[c - 1], g, p);
-  const uint64_t g8 = mul_mod_p_b(v[7], g, p);
+  for (int c = 2; c < 8; ++c) v[c] = mul_mod_p_b(ps, v[c - 1], g, p);
+  const uint64_t g8 = mul_mod_p_b(ps, v[7], g, p);
   const ifma_modulus md = ifma_set_modulus(p);
-  const __m512i step = _mm512_set1_epi64(static_cast<long long>(mul_mod_p(g8, pow2mod(52, p), p)));
+  const __m512i step = _mm512_set1_epi64(static_cast<long long>(mul_mod_p(ps, g8, pow2mod(ps, 52, p), p)));
   __m512i x = _mm512_load_si512(v);
   uint32_t j = 0;
   for (; j + 8 <= count; j += 8) {
@@ -119,7 +119,7 @@ BRINDLE_IFMA uint32_t put_powers_ifma(table_view& tv, uint64_t g, uint32_t count
 
 }  // namespace
 
-void hash_init(uint32_t nhigh) {
+void hash_init(prime_state& ps, uint32_t nhigh) {
   const uint64_t need = 2 * largest_table(nhigh);
   uint64_t slots = kMinSlots;
   while (slots < need) slots <<= 1;
@@ -129,10 +129,11 @@ void hash_init(uint32_t nhigh) {
   ps.ahashhead.assign(slots, 0);
   ps.nhashused = 0;
   ps.ahashfilter.assign(slots * kFilterBitsPerSlot / 64, 0);
-  set_active_slots(slots);
+  ps.hash_overflow = false;
+  set_active_slots(ps, slots);
 }
 
-void clear_hash() {
+void clear_hash(prime_state& ps) {
   // Only the buckets and filter bits in use can be set; they are at most
   // kSpread times (plus kMinActiveSlots) the entries stored since the last
   // clearing, when the table was filled by store_power_table. The entries
@@ -142,58 +143,59 @@ void clear_hash() {
     std::memset(ps.ahashfilter.data(), 0, (uint64_t{ps.hashfiltermask} + 1) / 8);
   }
   ps.nhashused = 0;
-  set_active_slots(ps.ahashhead.size());
+  set_active_slots(ps, ps.ahashhead.size());
 }
 
-void hash_full() {
-  std::fprintf(stderr, "Internal error: residue hash table full (%zu slots)\n", ps.ahashhead.size());
-  std::exit(1);
-}
-
-void store_hash(const hash_entry_t& key, uint32_t tag) {
-  if (ps.nhashused + uint64_t{1} >= ps.ahash.size()) hash_full();
-  table_view t;
+void store_hash(prime_state& ps, const hash_entry_t& key, uint32_t tag) {
+  if (ps.nhashused + uint64_t{1} >= ps.ahash.size()) {
+    ps.hash_overflow = true;
+    return;
+  }
+  table_view t(ps);
   t.put(static_cast<uint64_t>(key.hi) << 32 | key.lo, tag);
   ps.nhashused = t.n;
 }
 
-void store_power_table(uint64_t g, uint32_t count, uint64_t p) {
-  clear_hash();
-  if (count >= ps.ahash.size()) hash_full();
+void store_power_table(prime_state& ps, uint64_t g, uint32_t count, uint64_t p) {
+  clear_hash(ps);
+  if (count >= ps.ahash.size()) {
+    ps.hash_overflow = true;
+    return;
+  }
   uint64_t slots = kMinActiveSlots;
   while (slots < kSpread * count && slots <= ps.hashmask) slots <<= 1;
-  set_active_slots(slots);
-  table_view t;
-  set_bdivp(g);
+  set_active_slots(ps, slots);
+  table_view t(ps);
+  set_bdivp(ps, g);
   uint32_t j = 0;
   if (count >= 32 && use_ifma) {
-    j = put_powers_ifma(t, g, count, p);
+    j = put_powers_ifma(ps, t, g, count, p);
     if (j < count) {
       // The last few powers, in scalar steps from g^j (ps.bdivp is still g's).
-      uint64_t v = mul_mod_p_b(t.vals[t.n - 1], g, p);
+      uint64_t v = mul_mod_p_b(ps, t.vals[t.n - 1], g, p);
       for (;;) {
         t.put(v, ++j);
         if (j == count) break;
-        v = mul_mod_p_b(v, g, p);
+        v = mul_mod_p_b(ps, v, g, p);
       }
     }
   } else if (count >= 16) {
     // Four chains v_c = g^(j + c), each stepped by g^4: four independent
     // products per round instead of one chain of dependent ones.
     uint64_t v0 = 1, v1 = g;
-    uint64_t v2 = mul_mod_p_b(g, g, p);
-    uint64_t v3 = mul_mod_p_b(v2, g, p);
-    const uint64_t g4 = mul_mod_p_b(v3, g, p);
-    set_bdivp(g4);
+    uint64_t v2 = mul_mod_p_b(ps, g, g, p);
+    uint64_t v3 = mul_mod_p_b(ps, v2, g, p);
+    const uint64_t g4 = mul_mod_p_b(ps, v3, g, p);
+    set_bdivp(ps, g4);
     for (; j + 4 <= count; j += 4) {
       t.put(v0, j + 1);
       t.put(v1, j + 2);
       t.put(v2, j + 3);
       t.put(v3, j + 4);
-      v0 = mul_mod_p_b(v0, g4, p);
-      v1 = mul_mod_p_b(v1, g4, p);
-      v2 = mul_mod_p_b(v2, g4, p);
-      v3 = mul_mod_p_b(v3, g4, p);
+      v0 = mul_mod_p_b(ps, v0, g4, p);
+      v1 = mul_mod_p_b(ps, v1, g4, p);
+      v2 = mul_mod_p_b(ps, v2, g4, p);
+      v3 = mul_mod_p_b(ps, v3, g4, p);
     }
     if (j < count) t.put(v0, ++j);
     if (j < count) t.put(v1, ++j);
@@ -203,13 +205,13 @@ void store_power_table(uint64_t g, uint32_t count, uint64_t p) {
     for (;;) {
       t.put(v, ++j);
       if (j == count) break;
-      v = mul_mod_p_b(v, g, p);
+      v = mul_mod_p_b(ps, v, g, p);
     }
   }
   ps.nhashused = t.n;
 }
 
-uint32_t lookup_hash_slow(const hash_entry_t& key, uint32_t skip) {
+uint32_t lookup_hash_slow(const prime_state& ps, const hash_entry_t& key, uint32_t skip) {
   const uint64_t v = static_cast<uint64_t>(key.hi) << 32 | key.lo;
   const uint64_t* const vals = ps.ahash.data();
   const uint32_t* const next = ps.ahashnext.data();

@@ -27,23 +27,19 @@
 // residue-class search). Called once after the candidate file is read,
 // before the first prime; calling it again resizes and empties the table.
 // All buckets are in use (ps.hashmask + 1 = slots).
-void hash_init(uint32_t nhigh);
+void hash_init(prime_state& ps, uint32_t nhigh);
 
 // Empties the table (no entries, all buckets empty) and puts all buckets in
 // use again. Costs as much as the buckets in use, which store_power_table
 // keeps within a few times its entries; nothing when the table is already
 // empty.
-void clear_hash();
-
-// Ends the program: a store found no room for its entry (an internal error,
-// ruled out by the sizing of hash_init).
-[[noreturn]] void hash_full();
+void clear_hash(prime_state& ps);
 
 // Stores key with tag (tag != 0) as the next entry, last in its bucket among
 // the buckets in use. A store that would fill every slot of the allocation
-// is an internal error (message on standard error, exit status 1): the
-// sizing of hash_init rules it out.
-void store_hash(const hash_entry_t& key, uint32_t tag);
+// is an internal error, ruled out by the sizing of hash_init: nothing is
+// stored and ps.hash_overflow is set for the caller to report.
+void store_hash(prime_state& ps, const hash_entry_t& key, uint32_t tag);
 
 // Empties the table, then stores g^j with tag j + 1 for j = 0 .. count - 1
 // (count >= 1, g < p, modulus context set for p): the giant-step table of
@@ -53,21 +49,21 @@ void store_hash(const hash_entry_t& key, uint32_t tag);
 // eight on the 52-bit multiply-add instructions (from 32 powers), four
 // otherwise (from 16), one for fewer. The stores keep the order of j, so
 // equal keys come back in the order of j. Leaves ps.bdivp changed.
-void store_power_table(uint64_t g, uint32_t count, uint64_t p);
+void store_power_table(prime_state& ps, uint64_t g, uint32_t count, uint64_t p);
 
 // The tag of the (skip+1)-th entry equal to key in the order stored, or 0.
-uint32_t lookup_hash_slow(const hash_entry_t& key, uint32_t skip);
+uint32_t lookup_hash_slow(const prime_state& ps, const hash_entry_t& key, uint32_t skip);
 
-inline uint32_t lookup_hash(const hash_entry_t& key, uint32_t skip) {
+inline uint32_t lookup_hash(const prime_state& ps, const hash_entry_t& key, uint32_t skip) {
   const uint32_t bit = key.lo & ps.hashfiltermask;
   if (((ps.ahashfilter[bit >> 6] >> (bit & 63)) & 1) == 0) return 0;
-  return lookup_hash_slow(key, skip);
+  return lookup_hash_slow(ps, key, skip);
 }
 
-// Whether some entry may equal v: false means lookup_hash(v, 0) is 0. The
+// Whether some entry may equal v: false means lookup_hash(ps, v, 0) is 0. The
 // walks test every step with this alone and go back over a stretch of steps
 // with lookup_hash when it says yes.
-inline bool hash_may_hold(uint64_t v) {
+inline bool hash_may_hold(const prime_state& ps, uint64_t v) {
   const uint32_t bit = static_cast<uint32_t>(v) & ps.hashfiltermask;
   return ((ps.ahashfilter[bit >> 6] >> (bit & 63)) & 1) != 0;
 }

@@ -14,7 +14,7 @@ namespace lanes_detail {
 // v[l] = v[l]^e mod p for l < N (every v[l] < p, e != 0): the right-to-left
 // binary powering of powmod, lane by lane in each step.
 template <int N>
-void pow_group(uint64_t* v, uint64_t e, uint64_t p) {
+void pow_group(const modulus_ctx& ps, uint64_t* v, uint64_t e, uint64_t p) {
   const uint64_t pinv = ps.pinv;
   uint64_t x[N], r[N];
 #pragma GCC unroll 4
@@ -43,17 +43,17 @@ void pow_group(uint64_t* v, uint64_t e, uint64_t p) {
 }  // namespace lanes_detail
 
 // v[l] = v[l]^e mod p for l < n (every v[l] < p), in groups of up to four lanes.
-inline void pow_lanes(uint64_t* v, int n, uint64_t e, uint64_t p) {
+inline void pow_lanes(const modulus_ctx& ps, uint64_t* v, int n, uint64_t e, uint64_t p) {
   if (e == 0) {
     for (int l = 0; l < n; ++l) v[l] = 1;
     return;
   }
   int l = 0;
-  for (; n - l >= 4; l += 4) lanes_detail::pow_group<4>(v + l, e, p);
+  for (; n - l >= 4; l += 4) lanes_detail::pow_group<4>(ps, v + l, e, p);
   switch (n - l) {
-    case 3: lanes_detail::pow_group<3>(v + l, e, p); break;
-    case 2: lanes_detail::pow_group<2>(v + l, e, p); break;
-    case 1: v[l] = powmod(v[l], e, p); break;
+    case 3: lanes_detail::pow_group<3>(ps, v + l, e, p); break;
+    case 2: lanes_detail::pow_group<2>(ps, v + l, e, p); break;
+    case 1: v[l] = powmod(ps, v[l], e, p); break;
     default: break;
   }
 }
@@ -65,7 +65,7 @@ constexpr int kMaxExponentLanes = 16;
 // of squarings b^(2^i) serves every lane, and each lane multiplies in either
 // b^(2^i) or 1 by its bit i, chosen without a branch, so that the lanes'
 // products overlap and no unpredictable bit costs a mispredicted branch.
-inline void pow_exponents(uint64_t b, const uint64_t* e, int n, uint64_t* out, uint64_t p) {
+inline void pow_exponents(const modulus_ctx& ps, uint64_t b, const uint64_t* e, int n, uint64_t* out, uint64_t p) {
   const uint64_t pinv = ps.pinv;
   const uint64_t one = detail::to_mont(1, p, pinv, ps.r2);
   uint64_t x = detail::to_mont(b, p, pinv, ps.r2);

@@ -23,12 +23,10 @@
 // when m = n * q^-1 (mod 2^64) is at most n, and then m = n / q.
 #include "search/order_bound.h"
 
-#include <cassert>
 
 #include "arith/modmul.h"
 #include "arith/numtheory.h"
 #include "arith/prime_state.h"
-#include "db/candidates.h"
 #include "primes/sieve.h"
 
 namespace {
@@ -74,7 +72,7 @@ struct prime_run {
 // x[i] = y^(Q / pw[i]) for i < m, Q the product of pw[0 .. m), y < p, m >= 1.
 // Each half of the primes gets y raised to the product of the other half;
 // the two powers are independent chains.
-void power_tree(uint64_t y, const prime_run* r, uint64_t* x, uint32_t m, uint64_t p) {
+void power_tree(const modulus_ctx& ps, uint64_t y, const prime_run* r, uint64_t* x, uint32_t m, uint64_t p) {
   if (m == 1) {
     x[0] = y;
     return;
@@ -83,13 +81,13 @@ void power_tree(uint64_t y, const prime_run* r, uint64_t* x, uint32_t m, uint64_
   uint64_t left = 1, right = 1;
   for (uint32_t i = 0; i < h; ++i) left *= r[i].pw;
   for (uint32_t i = h; i < m; ++i) right *= r[i].pw;
-  power_tree(powmod(y, right, p), r, x, h, p);
-  power_tree(powmod(y, left, p), r + h, x + h, m - h, p);
+  power_tree(ps, powmod(ps, y, right, p), r, x, h, p);
+  power_tree(ps, powmod(ps, y, left, p), r + h, x + h, m - h, p);
 }
 
 }  // namespace
 
-uint64_t order_2_bound(uint64_t p) {
+uint64_t order_2_bound(prime_state& ps, uint64_t p, factor_list pm1, uint32_t nhigh) {
   factor_entry f[kMaxFactors];
   prime_run runs[kMaxFactors];
   uint32_t nf = 0, nr = 0;
@@ -114,12 +112,16 @@ uint64_t order_2_bound(uint64_t p) {
     runs[nr++] = r;
   }
 
-  // 3. The primes >= 73 the sieve recorded for p, each known to divide n;
-  // further copies are tested on the cofactor (n*q <= p - 1 after a division).
-  for (const uint32_t q : mappminus1factors(sievewindowindex)) {
+  // 3. The primes >= 73 the sieve recorded for p. Each should divide n; one
+  // that does not (a list that belongs to another number) is passed over,
+  // which leaves B a multiple of the order, only less reduced. Further
+  // copies are tested on the cofactor (n*q <= p - 1 after a division).
+  for (const uint32_t q : pm1) {
     if (nf == kMaxFactors) break;
     const uint64_t inv = inverse_mod_2_64(q);
-    assert(n % q == 0);
+    // n*q^-1 mod 2^64 is n/q exactly when q divides n, and then times q it
+    // does not exceed 64 bits; otherwise it does.
+    if ((static_cast<unsigned __int128>(n * inv) * q) >> 64 != 0) continue;
     n *= inv;
     prime_run r{q, nf, 1, q};
     f[nf++] = factor_entry{q, inv, 0};
@@ -135,7 +137,7 @@ uint64_t order_2_bound(uint64_t p) {
   // 4. Reduction towards the order of 2: x[i] = 2^((p-1)/q^e) for each known
   // prime, from y = 2^n (n the unknown cofactor) and the product tree.
   uint64_t x[kMaxFactors];
-  power_tree(pow2mod(n, p), runs, x, nr, p);
+  power_tree(ps, pow2mod(ps, n, p), runs, x, nr, p);
   uint64_t B = n;
   for (uint32_t i = 0; i < nr; ++i) {
     const prime_run& r = runs[i];
@@ -147,7 +149,7 @@ uint64_t order_2_bound(uint64_t p) {
         j = r.e;
         break;
       }
-      z = r.q == 2 ? square_mod_p(z, p) : powmod(z, r.q, p);
+      z = r.q == 2 ? square_mod_p(ps, z, p) : powmod(ps, z, r.q, p);
     }
     const uint32_t removed = r.e - j;
     for (uint32_t c = 0; c < removed; ++c) f[r.start + c].q = 0;

@@ -3,6 +3,10 @@
 #pragma once
 #include <cstdint>
 
-// p prime, 10^9 <= p < kPLimit, modulus context set for p, and p the prime
-// last returned by next_sieved_p (its recorded factors of p - 1 are used).
-uint64_t order_2_bound(uint64_t p);
+#include "arith/prime_state.h"
+#include "primes/sieve.h"
+
+// p prime, 10^9 <= p < kPLimit, modulus context set for p; pm1 the primes
+// q >= 73 dividing p - 1, as the sieve records them (a listed q that does not
+// divide p - 1 is passed over); nhigh limits the grouped factors.
+uint64_t order_2_bound(prime_state& ps, uint64_t p, factor_list pm1, uint32_t nhigh);

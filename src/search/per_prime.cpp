@@ -18,15 +18,15 @@
 //
 // A slot whose set holds a single n has no class modulus, so the searches
 // do not walk it; when it survives, that n is tested directly after them.
-#include "search/per_prime.h"
+#include "search/worker.h"
 
 #include "arith/ifma.h"
 #include "arith/modmul.h"
 #include "arith/numtheory.h"
 #include "db/candidates.h"
 #include "search/bsgs.h"
+#include "search/hash.h"
 #include "search/order_bound.h"
-#include "search/report.h"
 #include "search/sph.h"
 
 // For the built-in k (kBuiltinK), the residue a and modulus M of the class
@@ -37,53 +37,9 @@ const uint32_t std_akpower[kNumK] = {24, 8, 12, 36, 24, 72, 24, 36, 24, 24, 12, 
 const int32_t alegk[kNumK] = {-9694,  -5359,  -20446, -19249, -21181, -22699,
                               -49474, -55306, -56866, -33661, -55459, -135214};
 
-// k*2^a as two factors, the first below 2^40, the second 0 (meaning the first
-// alone) or a power of two; filled only when standard_kpowers is true.
-u64_pair ak2powa[kNumK];
-bool standard_kpowers = false;
-
-uint64_t stat_testedp = 0;
-uint64_t stat_whackedk = 0;
-uint64_t stat_whackedp = 0;
-
 namespace {
 
 using u128 = unsigned __int128;
-
-// The class moduli as products of prime powers, fixed by initialize(), so
-// that gcd(M, x) for the per-prime x = p - 1 and x = B comes from the
-// valuations of x at these few primes: multiplications by inverses modulo
-// 2^64 instead of divisions.
-constexpr int kMaxClassPrimes = 9 * kNumK;  // a 32-bit modulus has at most 9 primes
-constexpr int kMaxExp = 32;                 // a 32-bit modulus has at most 2^31
-
-struct class_prime {
-  uint32_t q;
-  uint32_t cap;                // the largest exponent of q in any slot's modulus
-  uint64_t inv;                // q^-1 mod 2^64 (odd q)
-  uint64_t lim;                // (2^64 - 1) / q: q | x exactly when x * inv <= lim
-  uint64_t pw[kMaxExp + 1];    // q^i for i <= cap
-  uint64_t ipw[kMaxExp + 1];   // (q^i)^-1 mod 2^64 for odd q
-};
-class_prime cprimes[kMaxClassPrimes];
-int ncprimes = 0;
-uint8_t slot_exp[kNumK][kMaxClassPrimes];  // exponent of each class prime in slot i's M
-
-// Slots whose set holds a single n up to nhigh: with no class modulus the
-// searches do not walk them, so that n is tested directly (2^n = (-k)^-1).
-uint32_t lone_mask = 0;
-uint32_t lone_n[kNumK];
-uint64_t slot_a[kNumK];                      // slot i's class residue a (0 without class)
-
-// The Jacobi symbol of -k*2^a by reciprocity, for the standard classes:
-// (-m/p) = (-1/p) (2/p)^s (m'/p) with m = -alegk = 2^s m', and for odd m' > 1
-// (m'/p) = (p mod m' / m'), negated when p = m' = 3 (mod 4).
-struct jacobi_k {
-  uint32_t s;
-  uint32_t m;       // m', odd
-  uint64_t recip;   // floor(2^64 / m') + 1, for p mod m' without a division
-};
-jacobi_k jk[kNumK];
 
 // min(cap, v_q(x)) for x != 0.
 inline uint32_t valuation(const class_prime& c, uint64_t x) {
@@ -116,8 +72,8 @@ inline uint32_t jacobi_bit(uint32_t a, uint32_t n) {
 }
 
 // Whether -k*2^a of standard slot i is a square modulo p, p prime.
-inline bool jacobi_is_one(int i, uint64_t p) {
-  const jacobi_k& j = jk[i];
+inline bool jacobi_is_one(const search_plan& plan, int i, uint64_t p) {
+  const jacobi_k& j = plan.jk[i];
   uint32_t t = static_cast<uint32_t>((p >> 1) & 1);                   // (-1/p)
   t ^= j.s & static_cast<uint32_t>((p >> 1) ^ (p >> 2));              // (2/p)^s
   if (j.m > 1) {
@@ -135,7 +91,8 @@ inline bool jacobi_is_one(int i, uint64_t p) {
 // until the exact conversion at the end), for processors without the 52-bit
 // multiply-add instructions: sets the bit of lane[l] in mask for each lane
 // l < nl whose test holds. The modulus context must hold p.
-void power_tests_scalar(uint64_t p, const uint64_t* f, int nl, uint64_t E,
+void power_tests_scalar(const search_plan& plan, const modulus_ctx& ps, uint64_t p,
+                        const uint64_t* f, int nl, uint64_t E,
                         const uint32_t (*gexp)[kMaxClassPrimes], const uint32_t* Gexp,
                         const int* lane, uint32_t& mask) {
   using detail::mont_mul;
@@ -152,7 +109,7 @@ void power_tests_scalar(uint64_t p, const uint64_t* f, int nl, uint64_t E,
   }
   for (int l = 0; l < nl; ++l) {
     uint64_t h = 1;
-    for (int j = 0; j < ncprimes; ++j) h *= cprimes[j].pw[Gexp[j] - gexp[l][j]];
+    for (int j = 0; j < plan.ncprimes; ++j) h *= plan.cprimes[j].pw[Gexp[j] - gexp[l][j]];
     uint64_t y = x[l];
     if (h > 1) {
       // y^h by right-to-left powering; h divides G, G divides B < 2^50.
@@ -177,12 +134,12 @@ void power_tests_scalar(uint64_t p, const uint64_t* f, int nl, uint64_t E,
 // the lanes whose test holds. All values stay in Montgomery form with
 // R = 2^52, below 2p (see ifma_mont_mul); the lanes past the last test hold
 // f = 1 and their bits are set or not, the caller masks them off.
-BRINDLE_IFMA uint32_t power_tests_ifma(uint64_t p, const uint64_t* f, uint64_t E,
+BRINDLE_IFMA uint32_t power_tests_ifma(const modulus_ctx& ps, uint64_t p, const uint64_t* f, uint64_t E,
                                        const uint64_t* h, uint64_t hmax) {
   const ifma_modulus md = ifma_set_modulus(p);
   // 2^104 mod p turns f into f*R mod p; 2^52 mod p is 1 in Montgomery form.
-  const __m512i r2 = _mm512_set1_epi64(static_cast<long long>(pow2mod(104, p)));
-  const __m512i one = _mm512_set1_epi64(static_cast<long long>(pow2mod(52, p)));
+  const __m512i r2 = _mm512_set1_epi64(static_cast<long long>(pow2mod(ps, 104, p)));
+  const __m512i one = _mm512_set1_epi64(static_cast<long long>(pow2mod(ps, 52, p)));
   const __m512i b0 = ifma_mont_mul(_mm512_loadu_si512(f), r2, md);
   const __m512i b1 = ifma_mont_mul(_mm512_loadu_si512(f + 8), r2, md);
   __m512i x0 = b0, x1 = b1;
@@ -223,7 +180,9 @@ BRINDLE_IFMA uint32_t power_tests_ifma(uint64_t p, const uint64_t* f, uint64_t E
 }
 
 // Notes q^e (q prime) as a factor of slot i's modulus.
-void add_class_prime(int i, uint64_t q, uint32_t e) {
+void add_class_prime(search_plan& plan, int i, uint64_t q, uint32_t e) {
+  class_prime* const cprimes = plan.cprimes;
+  int& ncprimes = plan.ncprimes;
   int j = 0;
   while (j < ncprimes && cprimes[j].q != q) ++j;
   if (j == ncprimes) {
@@ -233,59 +192,74 @@ void add_class_prime(int i, uint64_t q, uint32_t e) {
     c.inv = inverse_mod_2_64(q | 1);
     c.lim = ~0ULL / q;
   }
-  slot_exp[i][j] = static_cast<uint8_t>(e);
+  plan.slot_exp[i][j] = static_cast<uint8_t>(e);
   if (e > cprimes[j].cap) cprimes[j].cap = e;
 }
 
 }  // namespace
 
-void initialize() {
-  standard_kpowers = true;
+void build_search_plan(search_plan& plan) {
+  for (int i = 0; i < kNumK; ++i) {
+    plan.ak[i] = ak[i];
+    plan.akpower[i] = akpower[i];
+    plan.akequiv[i] = akequiv[i];
+    plan.akmod[i] = akmod[i];
+    plan.aknres[i] = aknres[i];
+    for (int j = 0; j < 10; ++j) plan.akares[i][j] = akares[i][j];
+  }
+  plan.nhigh = nhigh;
+
+  plan.standard_kpowers = true;
   for (int i = 0; i < kNumK; ++i) {
     if (ak[i] != kBuiltinK[i] || akequiv[i] != std_akequiv[i] || akpower[i] != std_akpower[i]) {
-      standard_kpowers = false;
+      plan.standard_kpowers = false;
     }
   }
-  if (standard_kpowers) {
+  for (int i = 0; i < kNumK; ++i) {
+    plan.ak2powa[i] = u64_pair{0, 0};
+    plan.jk[i] = jacobi_k{0, 1, 0};
+  }
+  if (plan.standard_kpowers) {
     for (int i = 0; i < kNumK; ++i) {
       const uint64_t k = static_cast<uint64_t>(ak[i]);
       const uint32_t a = akequiv[i];
       if (a <= 23) {
-        ak2powa[i] = u64_pair{k << a, 0};
+        plan.ak2powa[i] = u64_pair{k << a, 0};
       } else {
-        ak2powa[i] = u64_pair{k << 23, 1ULL << (a - 23)};
+        plan.ak2powa[i] = u64_pair{k << 23, 1ULL << (a - 23)};
       }
       const uint32_t m = static_cast<uint32_t>(-alegk[i]);
       const uint32_t s = static_cast<uint32_t>(__builtin_ctz(m));
       const uint32_t odd = m >> s;
-      jk[i] = jacobi_k{s, odd, odd > 1 ? ~0ULL / odd + 1 : 0};
+      plan.jk[i] = jacobi_k{s, odd, odd > 1 ? ~0ULL / odd + 1 : 0};
     }
   }
 
   // The class moduli factored into primes (a slot without class information
   // counts as M = 1, a = 0).
-  ncprimes = 0;
-  for (auto& row : slot_exp) for (uint8_t& e : row) e = 0;
+  plan.ncprimes = 0;
+  for (auto& row : plan.slot_exp) for (uint8_t& e : row) e = 0;
   for (int i = 0; i < kNumK; ++i) {
     uint64_t M = akpower[i];
-    slot_a[i] = M == 0 ? 0 : akequiv[i];
+    plan.slot_a[i] = M == 0 ? 0 : akequiv[i];
     for (uint64_t q = 2; q * q <= M; ++q) {
       uint32_t e = 0;
       for (; M % q == 0; M /= q) ++e;
-      if (e > 0) add_class_prime(i, q, e);
+      if (e > 0) add_class_prime(plan, i, q, e);
     }
-    if (M > 1) add_class_prime(i, M, 1);
+    if (M > 1) add_class_prime(plan, i, M, 1);
   }
-  lone_mask = 0;
+  plan.lone_mask = 0;
   for (int i = 0; i < kNumK; ++i) {
+    plan.lone_n[i] = 0;
     if (akpower[i] != 0 || aunfacset[i].size() != 1) continue;
     const uint32_t n = *aunfacset[i].begin();
     if (n > nhigh) continue;
-    lone_n[i] = n;
-    lone_mask |= 1u << i;
+    plan.lone_n[i] = n;
+    plan.lone_mask |= 1u << i;
   }
-  for (int j = 0; j < ncprimes; ++j) {
-    class_prime& c = cprimes[j];
+  for (int j = 0; j < plan.ncprimes; ++j) {
+    class_prime& c = plan.cprimes[j];
     c.pw[0] = 1;
     c.ipw[0] = 1;
     for (uint32_t e = 1; e <= c.cap; ++e) {
@@ -295,10 +269,17 @@ void initialize() {
   }
 }
 
-void test_idea(uint64_t p) {
-  ++stat_testedp;
-  set_modulus(p);
-  const uint64_t B = order_2_bound(p);
+worker::worker(const search_plan& plan_, factor_sink& sink_) : plan(plan_), sink(&sink_) {
+  hash_init(ps, plan.nhigh);
+}
+
+void worker::test_prime(uint64_t p, factor_list pm1) {
+  const class_prime* const cprimes = plan.cprimes;
+  const int ncprimes = plan.ncprimes;
+  const bool standard_kpowers = plan.standard_kpowers;
+  ++stats.testedp;
+  set_modulus(ps, p);
+  const uint64_t B = order_2_bound(ps, p, pm1, plan.nhigh);
 
   // Valuations of p - 1 (for the Jacobi shortcut) and B at the class primes.
   uint32_t vb[kMaxClassPrimes], vp[kMaxClassPrimes];
@@ -319,7 +300,7 @@ void test_idea(uint64_t p) {
   uint64_t km[kNumK];
   for (int i = 0; i < kNumK; ++i) {
     // k is below 2^31; only an unusual candidate file has a k of p or above.
-    const uint64_t k = static_cast<uint64_t>(static_cast<int64_t>(ak[i]));
+    const uint64_t k = static_cast<uint64_t>(static_cast<int64_t>(plan.ak[i]));
     km[i] = k < p ? k : k % p;
     // p | k leaves k*2^n+1 = 1 for every n.
     if (km[i] == 0) continue;
@@ -327,24 +308,24 @@ void test_idea(uint64_t p) {
     if (standard_kpowers) {
       uint64_t g = 1;
       for (int j = 0; j < ncprimes; ++j) {
-        const uint32_t e = slot_exp[i][j] < vp[j] ? slot_exp[i][j] : vp[j];
+        const uint32_t e = plan.slot_exp[i][j] < vp[j] ? plan.slot_exp[i][j] : vp[j];
         g *= cprimes[j].pw[e];
       }
       if (g == 2) {
-        if (jacobi_is_one(i, p)) mask |= 1u << i;
+        if (jacobi_is_one(plan, i, p)) mask |= 1u << i;
         continue;
       }
-      const u64_pair& t2 = ak2powa[i];
-      t = mul_mod_p(t2.first, t2.second == 0 ? 1 : t2.second, p);
+      const u64_pair& t2 = plan.ak2powa[i];
+      t = mul_mod_p(ps, t2.first, t2.second == 0 ? 1 : t2.second, p);
     } else {
       // A slot without class information (fewer than two candidates,
       // modulus 0) is tested as if its n could be anything: a = 0, M = 1, so
       // f = -k must lie in the group generated by 2.
-      t = mul_mod_p(km[i], pow2mod(slot_a[i], p), p);
+      t = mul_mod_p(ps, km[i], pow2mod(ps, plan.slot_a[i], p), p);
     }
     f[nl] = p - t;
     for (int j = 0; j < ncprimes; ++j) {
-      const uint32_t e = slot_exp[i][j] < vb[j] ? slot_exp[i][j] : vb[j];
+      const uint32_t e = plan.slot_exp[i][j] < vb[j] ? plan.slot_exp[i][j] : vb[j];
       gexp[nl][j] = e;
       if (e > Gexp[j]) Gexp[j] = e;
     }
@@ -375,19 +356,19 @@ void test_idea(uint64_t p) {
         hv[l] = h;
         if (h > hmax) hmax = h;
       }
-      const uint32_t ok = power_tests_ifma(p, fv, E, hv, hmax);
+      const uint32_t ok = power_tests_ifma(ps, p, fv, E, hv, hmax);
       for (int l = 0; l < nl; ++l) {
         if ((ok >> l) & 1) mask |= 1u << lane[l];
       }
     } else {
-      power_tests_scalar(p, f, nl, E, gexp, Gexp, lane, mask);
+      power_tests_scalar(plan, ps, p, f, nl, E, gexp, Gexp, lane, mask);
     }
   }
 
   const uint32_t nsurv = static_cast<uint32_t>(__builtin_popcount(mask));
-  stat_whackedk += kNumK - nsurv;
+  stats.whackedk += kNumK - nsurv;
   if (mask == 0) {
-    ++stat_whackedp;
+    ++stats.whackedp;
     return;
   }
   // ps.amkinv[i] = (p - km)^-1 for the survivors, by one inversion of their
@@ -398,7 +379,7 @@ void test_idea(uint64_t p) {
   uint64_t acc = 1;
   for (int i = 0; i < kNumK; ++i) {
     if (!((mask >> i) & 1)) continue;
-    acc = ns == 0 ? p - km[i] : mul_mod_p(acc, p - km[i], p);
+    acc = ns == 0 ? p - km[i] : mul_mod_p(ps, acc, p - km[i], p);
     prefix[ns] = acc;
     sv[ns++] = i;
   }
@@ -406,16 +387,37 @@ void test_idea(uint64_t p) {
   multinv(acc, p, inv);
   for (int s = ns - 1; s > 0; --s) {
     const int i = sv[s];
-    ps.amkinv[i] = mul_mod_p(inv, prefix[s - 1], p);
-    inv = mul_mod_p(inv, p - km[i], p);
+    ps.amkinv[i] = mul_mod_p(ps, inv, prefix[s - 1], p);
+    inv = mul_mod_p(ps, inv, p - km[i], p);
   }
   ps.amkinv[sv[0]] = inv;
-  if (!sph_idea(p, B, mask)) check_factors(p, mask);
-  // A lone n that the searches above reached is no longer in its set.
-  for (uint32_t m = mask & lone_mask; m != 0; m &= m - 1) {
+  if (!sph_idea(*this, p, B, mask)) check_factors(*this, p, mask);
+  // A lone n that the searches above reached has left its set by the time
+  // this hit is filed, which then drops it.
+  for (uint32_t m = mask & plan.lone_mask; m != 0; m &= m - 1) {
     const int i = __builtin_ctz(m);
-    if (pow2mod(lone_n[i], p) == ps.amkinv[i] && aunfacset[i].count(lone_n[i]) != 0) {
-      report_factor(p, i, lone_n[i]);
+    if (pow2mod(ps, plan.lone_n[i], p) == ps.amkinv[i]) report(p, i, plan.lone_n[i], 0, true);
+  }
+}
+
+block_result worker::run_block(uint64_t low, uint64_t pmax, const std::atomic<bool>* cancel) {
+  // Primes between two looks at the cancel flag.
+  constexpr uint32_t kPollEvery = 4096;
+  block_result r;
+  sieve.sieve_window(low);
+  uint32_t countdown = kPollEvery;
+  for (uint64_t p = sieve.next_in_window(); p != 0 && p <= pmax; p = sieve.next_in_window()) {
+    test_prime(p, sieve.pm1_factors());
+    r.last_tested = p;
+    if (ps.hash_overflow) {
+      r.failed = true;
+      return r;
+    }
+    if (--countdown == 0) {
+      countdown = kPollEvery;
+      if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) return r;
     }
   }
+  r.complete = true;
+  return r;
 }

@@ -11,7 +11,7 @@
 // at most 4096 entries (a lone prime factor from 16,773,121 to 2^24 - 1
 // reaches that). The class table holds floor(nhigh/S) + 1 <= r
 // entries, r = floor(sqrt(nhigh/M)) + 1, at most 9269 for M >= 50 and any
-// 32-bit nhigh. hash_init(nhigh) makes the table at least twice as large as
+// 32-bit nhigh. hash_init makes the table at least twice as large as
 // either, so every table fits with room to spare.
 #include "search/sph.h"
 
@@ -19,16 +19,12 @@
 
 #include "arith/modmul.h"
 #include "arith/numtheory.h"
-#include "db/candidates.h"
 #include "search/bsgs.h"
 #include "search/hash.h"
 #include "search/lanes.h"
-#include "search/per_prime.h"
-#include "search/report.h"
 #include "search/walk.h"
+#include "search/worker.h"
 
-bool sph_enabled = true;
-sph_trace_t sph_trace;
 
 namespace {
 
@@ -45,10 +41,10 @@ constexpr uint32_t kMaxFactor = 1u << 24;
 constexpr uint64_t kMinClassModulus = 50;
 
 // Baby steps of N lanes side by side: for each lane l, the smallest i < s
-// with lookup_hash(y[l] * Ginv^i) = c != 0 gives log[l] = s*(c-1) + i; a lane
+// with lookup_hash(ps, y[l] * Ginv^i) = c != 0 gives log[l] = s*(c-1) + i; a lane
 // without one gets -1. ps.bdivp must be set for Ginv.
 template <int N>
-void baby_steps(const uint64_t* start, uint64_t s, uint64_t Ginv, uint64_t p, int64_t* log) {
+void baby_steps(const prime_state& ps, const uint64_t* start, uint64_t s, uint64_t Ginv, uint64_t p, int64_t* log) {
   uint64_t y[N];
 #pragma GCC unroll 4
   for (int l = 0; l < N; ++l) {
@@ -59,12 +55,12 @@ void baby_steps(const uint64_t* start, uint64_t s, uint64_t Ginv, uint64_t p, in
   for (uint64_t i = 0; i < s; ++i) {
     uint32_t may = 0;
 #pragma GCC unroll 4
-    for (int l = 0; l < N; ++l) may |= static_cast<uint32_t>(hash_may_hold(y[l])) << l;
+    for (int l = 0; l < N; ++l) may |= static_cast<uint32_t>(hash_may_hold(ps, y[l])) << l;
     may &= pending;
     if (may != 0) {
       for (int l = 0; l < N; ++l) {
         if (!((may >> l) & 1)) continue;
-        const uint32_t c = lookup_hash(make_hash_entry(y[l]), 0);
+        const uint32_t c = lookup_hash(ps, make_hash_entry(y[l]), 0);
         if (c != 0) {
           log[l] = static_cast<int64_t>(s * (c - 1) + i);
           pending &= ~(1u << l);
@@ -73,38 +69,41 @@ void baby_steps(const uint64_t* start, uint64_t s, uint64_t Ginv, uint64_t p, in
       if (pending == 0) return;
     }
 #pragma GCC unroll 4
-    for (int l = 0; l < N; ++l) y[l] = mul_mod_p_b(y[l], Ginv, p);
+    for (int l = 0; l < N; ++l) y[l] = mul_mod_p_b(ps, y[l], Ginv, p);
   }
 }
 
 // Walks Y = t_k*2^-(X+u) for the offsets u = 0, M, 2M, ... below ulimit,
 // from Y = t_k*2^-X, reporting every match in order of u, then of the
 // table's tags. ps.bdivp must be set for D = 2^-M.
-void walk_class_reporting(uint64_t p, int k, uint32_t M, uint64_t X, uint64_t S, uint64_t ulimit,
+void walk_class_reporting(worker& w, uint64_t p, int k, uint32_t M, uint64_t X, uint64_t S, uint64_t ulimit,
                           uint64_t Y, uint64_t D) {
+  const prime_state& ps = w.ps;
   for (uint64_t u = 0; u < ulimit; u += M) {
     const hash_entry_t key = make_hash_entry(Y);
-    uint32_t c = lookup_hash(key, 0);
+    uint32_t c = lookup_hash(ps, key, 0);
     for (uint32_t skip = 1; c != 0; ++skip) {
       // t_k*2^-(X+u) = 2^((c-1)*S): 2^n = t_k for n = (c-1)*S + u + X.
       const uint64_t n = (c - 1) * S + u + X;
-      if (n <= UINT32_MAX) report_factor(p, k, static_cast<uint32_t>(n), M);
-      c = lookup_hash(key, skip);
+      if (n <= UINT32_MAX) w.report(p, k, static_cast<uint32_t>(n), M);
+      c = lookup_hash(ps, key, skip);
     }
-    Y = mul_mod_p_b(Y, D, p);
+    Y = mul_mod_p_b(ps, Y, D, p);
   }
 }
 
 }  // namespace
 
-bool sph_idea(uint64_t p, uint64_t B, uint32_t mask) {
-  sph_trace.outcome = sph_declined;
-  sph_trace.M = 1;
-  sph_trace.nf = 0;
-  sph_trace.mask_in = mask;
-  sph_trace.mask = mask;
-  sph_trace.tables = 0;
-  if (!sph_enabled) return false;
+bool sph_idea(worker& w, uint64_t p, uint64_t B, uint32_t mask) {
+  prime_state& ps = w.ps;
+  const search_plan& plan = w.plan;
+  const uint32_t nhigh = plan.nhigh;
+  search_counters& stats = w.stats;
+  // What this call did, for a test that asks (w.trace set); one untaken
+  // branch at each point otherwise.
+  sph_trace_t* const trace = w.trace;
+  if (trace != nullptr) *trace = sph_trace_t{sph_declined, 1, 0, mask, mask, 0, {}};
+  if (!w.use_sph) return false;
 
   // Leading grouped factors while their product stays within nhigh.
   uint32_t* const fac = ps.ao2bfactors;
@@ -115,8 +114,10 @@ bool sph_idea(uint64_t p, uint64_t B, uint32_t mask) {
     M *= fac[nf];
     ++nf;
   }
-  sph_trace.M = M;
-  sph_trace.nf = nf;
+  if (trace != nullptr) {
+    trace->M = M;
+    trace->nf = nf;
+  }
   if (M <= 3) return false;
 
   const uint64_t* const t = ps.amkinv;
@@ -128,7 +129,7 @@ bool sph_idea(uint64_t p, uint64_t B, uint32_t mask) {
     int n = 0;
     for (int k = 0; k < kNumK; ++k)
       if (mask & (1u << k)) v[n++] = t[k];
-    pow_lanes(v, n, B / M, p);
+    pow_lanes(ps, v, n, B / M, p);
     n = 0;
     for (int k = 0; k < kNumK; ++k)
       if (mask & (1u << k)) H[k] = v[n++];
@@ -141,9 +142,11 @@ bool sph_idea(uint64_t p, uint64_t B, uint32_t mask) {
   uint64_t s = 0;           // baby steps per search
   for (uint32_t j = 0; j < nf; ++j) {
     if (mask == 0) {
-      ++stat_whackedp;
-      sph_trace.outcome = sph_all_whacked;
-      sph_trace.mask = 0;
+      ++stats.whackedp;
+      if (trace != nullptr) {
+        trace->outcome = sph_all_whacked;
+        trace->mask = 0;
+      }
       return true;
     }
     const uint64_t f = fac[j];
@@ -152,17 +155,17 @@ bool sph_idea(uint64_t p, uint64_t B, uint32_t mask) {
       mult *= prevfactor;
       fac[j - 1] = 0;
     } else {
-      G = pow2mod(B / f, p);
+      G = pow2mod(ps, B / f, p);
       s = static_cast<uint64_t>(std::sqrt(static_cast<long double>(static_cast<double>(f)))) + 1;
       // G^(s*m) with tag m + 1 for m = 0 .. ceil(f/s) - 1.
-      store_power_table(powmod(G, s, p), static_cast<uint32_t>((f + s - 1) / s), p);
-      ++sph_trace.tables;
+      store_power_table(ps, powmod(ps, G, s, p), static_cast<uint32_t>((f + s - 1) / s), p);
+      if (trace != nullptr) ++trace->tables;
       mult = 1;
       prevfactor = f;
       // G^f = 2^B = 1, so G^(f-1) is the inverse of G; every digit of this
       // factor's prime steps by it.
-      Ginv = powmod(G, f - 1, p);
-      set_bdivp(Ginv);
+      Ginv = powmod(ps, G, f - 1, p);
+      set_bdivp(ps, Ginv);
     }
 
     const uint64_t e = mult <= 1 ? M / f : B / (mult * f);
@@ -181,18 +184,18 @@ bool sph_idea(uint64_t p, uint64_t B, uint32_t mask) {
     }
     if (mult > 1) {
       // (t_k * 2^-(n mod mult))^(B/(mult*f)) = G^(next digit)
-      pow_exponents(h, y, lanes, y, p);
-      for (int a = 0; a < lanes; ++a) y[a] = mul_mod_p(t[lk[a]], y[a], p);
+      pow_exponents(ps, h, y, lanes, y, p);
+      for (int a = 0; a < lanes; ++a) y[a] = mul_mod_p(ps, t[lk[a]], y[a], p);
     }
-    pow_lanes(y, lanes, e, p);
+    pow_lanes(ps, y, lanes, e, p);
     // The smallest i with y*G^-i = G^(s*m) gives the logarithm s*m + i < f.
     int64_t loglane[kNumK];
     for (int a = 0; a < lanes; a += 4) {
       switch (lanes - a) {
-        case 1: baby_steps<1>(y + a, s, Ginv, p, loglane + a); break;
-        case 2: baby_steps<2>(y + a, s, Ginv, p, loglane + a); break;
-        case 3: baby_steps<3>(y + a, s, Ginv, p, loglane + a); break;
-        default: baby_steps<4>(y + a, s, Ginv, p, loglane + a); break;
+        case 1: baby_steps<1>(ps, y + a, s, Ginv, p, loglane + a); break;
+        case 2: baby_steps<2>(ps, y + a, s, Ginv, p, loglane + a); break;
+        case 3: baby_steps<3>(ps, y + a, s, Ginv, p, loglane + a); break;
+        default: baby_steps<4>(ps, y + a, s, Ginv, p, loglane + a); break;
       }
     }
     int64_t logs[kNumK];
@@ -203,7 +206,7 @@ bool sph_idea(uint64_t p, uint64_t B, uint32_t mask) {
       if (d < 0) {
         // Not in the subgroup generated by 2: t_k is no power of 2.
         mask &= ~(1u << k);
-        ++stat_whackedk;
+        ++stats.whackedk;
       } else if (mult <= 1) {
         T[j][k] = static_cast<uint32_t>(d);
       } else {
@@ -238,30 +241,35 @@ bool sph_idea(uint64_t p, uint64_t B, uint32_t mask) {
   // n = akequiv (mod akpower) needs X = akequiv modulo gcd(akpower, M). A k
   // with akpower 0 has no class to compare with and is always kept.
   for (int k = 0; k < kNumK; ++k) {
-    if (!(mask & (1u << k)) || akpower[k] == 0) continue;
-    const uint64_t g = gcd(akpower[k], M);
-    if (X[k] % g != akequiv[k] % g) {
+    if (!(mask & (1u << k)) || plan.akpower[k] == 0) continue;
+    const uint64_t g = gcd(plan.akpower[k], M);
+    if (X[k] % g != plan.akequiv[k] % g) {
       mask &= ~(1u << k);
-      ++stat_whackedk;
+      ++stats.whackedk;
     }
   }
 
-  sph_trace.mask = mask;
-  for (int k = 0; k < kNumK; ++k) sph_trace.X[k] = X[k];
-  if (mask == 0) {
-    ++stat_whackedp;
-    sph_trace.outcome = sph_all_whacked;
-  } else if (M < kMinClassModulus) {
-    sph_trace.outcome = sph_to_bsgs;
-    check_factors(p, mask, static_cast<uint32_t>(M), X);
+  const sph_outcome_t outcome = mask == 0 ? sph_all_whacked
+                                : M < kMinClassModulus ? sph_to_bsgs
+                                                       : sph_to_classes;
+  if (trace != nullptr) {
+    trace->outcome = outcome;
+    trace->mask = mask;
+    for (int k = 0; k < kNumK; ++k) trace->X[k] = X[k];
+  }
+  if (outcome == sph_all_whacked) {
+    ++stats.whackedp;
+  } else if (outcome == sph_to_bsgs) {
+    check_factors(w, p, mask, static_cast<uint32_t>(M), X);
   } else {
-    sph_trace.outcome = sph_to_classes;
-    check_factors_sph(p, mask, static_cast<uint32_t>(M), X);
+    check_factors_sph(w, p, mask, static_cast<uint32_t>(M), X);
   }
   return true;
 }
 
-void check_factors_sph(uint64_t p, uint32_t mask, uint32_t M, const uint64_t X[]) {
+void check_factors_sph(worker& w, uint64_t p, uint32_t mask, uint32_t M, const uint64_t X[]) {
+  prime_state& ps = w.ps;
+  const uint32_t nhigh = w.plan.nhigh;
   // Giant step S = r*M with r = floor(sqrt(nhigh/M)) + 1, so that table and
   // walk both take about sqrt(nhigh/M) steps. 64-bit: r*M can pass 2^32.
   const uint64_t r =
@@ -269,7 +277,7 @@ void check_factors_sph(uint64_t p, uint32_t mask, uint32_t M, const uint64_t X[]
   const uint64_t S = r * M;
 
   // 2^(i*S) with tag i + 1 for i = 0 .. floor(nhigh/S).
-  store_power_table(pow2mod(S, p), static_cast<uint32_t>(nhigh / S + 1), p);
+  store_power_table(ps, pow2mod(ps, S, p), static_cast<uint32_t>(nhigh / S + 1), p);
 
   // Offsets u = 0, M, 2M, ... below S and not above nhigh: with the giant
   // steps they reach every n = X (mod M) from X up to nhigh (n = nhigh itself
@@ -277,8 +285,8 @@ void check_factors_sph(uint64_t p, uint32_t mask, uint32_t M, const uint64_t X[]
   const uint64_t ulimit = S < static_cast<uint64_t>(nhigh) + 1 ? S : static_cast<uint64_t>(nhigh) + 1;
   const uint64_t steps = (ulimit + M - 1) / M;
   const uint64_t h = (p + 1) / 2;
-  const uint64_t D = powmod(h, M, p);  // 2^-M
-  set_bdivp(D);
+  const uint64_t D = powmod(ps, h, M, p);  // 2^-M
+  set_bdivp(ps, D);
   // The walks of up to kWalkLanes k at a time, side by side; a group in
   // which some walk meets the table is walked again k by k, reporting.
   // t_k*2^-X of every k, in index order.
@@ -291,12 +299,12 @@ void check_factors_sph(uint64_t p, uint32_t mask, uint32_t M, const uint64_t X[]
     y0[n] = X[k];
     ++n;
   }
-  pow_exponents(h, y0, n, y0, p);
-  for (int a = 0; a < n; ++a) y0[a] = mul_mod_p(ps.amkinv[ks[a]], y0[a], p);
+  pow_exponents(ps, h, y0, n, y0, p);
+  for (int a = 0; a < n; ++a) y0[a] = mul_mod_p(ps, ps.amkinv[ks[a]], y0[a], p);
   for (int a = 0; a < n; a += kWalkLanes) {
     const int lanes = n - a < kWalkLanes ? n - a : kWalkLanes;
-    if (walks_meet_table(y0 + a, lanes, steps, D, p)) {
-      for (int l = a; l < a + lanes; ++l) walk_class_reporting(p, ks[l], M, X[ks[l]], S, ulimit, y0[l], D);
+    if (walks_meet_table(ps, y0 + a, lanes, steps, D, p)) {
+      for (int l = a; l < a + lanes; ++l) walk_class_reporting(w, p, ks[l], M, X[ks[l]], S, ulimit, y0[l], D);
     }
   }
 }

@@ -16,21 +16,21 @@ constexpr int kWalkLanes = 4;
 namespace walk_detail {
 
 template <int N>
-bool walks_meet_table(const uint64_t* start, uint64_t steps, uint64_t d, uint64_t p) {
+bool walks_meet_table(const prime_state& ps, const uint64_t* start, uint64_t steps, uint64_t d, uint64_t p) {
   uint64_t y[N];
 #pragma GCC unroll 4
   for (int l = 0; l < N; ++l) y[l] = start[l];
   for (uint64_t s = 0; s < steps; ++s) {
     bool may = false;
 #pragma GCC unroll 4
-    for (int l = 0; l < N; ++l) may |= hash_may_hold(y[l]);
+    for (int l = 0; l < N; ++l) may |= hash_may_hold(ps, y[l]);
     if (__builtin_expect(may, 0)) {
       for (int l = 0; l < N; ++l) {
-        if (lookup_hash(make_hash_entry(y[l]), 0) != 0) return true;
+        if (lookup_hash(ps, make_hash_entry(y[l]), 0) != 0) return true;
       }
     }
 #pragma GCC unroll 4
-    for (int l = 0; l < N; ++l) y[l] = mul_mod_p_b(y[l], d, p);
+    for (int l = 0; l < N; ++l) y[l] = mul_mod_p_b(ps, y[l], d, p);
   }
   return false;
 }
@@ -40,11 +40,11 @@ bool walks_meet_table(const uint64_t* start, uint64_t steps, uint64_t d, uint64_
 // Whether any of the walks start[l]*d^s, l < n (1 <= n <= kWalkLanes), s <
 // steps, meets a key of the hash table. ps.bdivp must be set for d; the
 // walks stop at the first one found.
-inline bool walks_meet_table(const uint64_t* start, int n, uint64_t steps, uint64_t d, uint64_t p) {
+inline bool walks_meet_table(const prime_state& ps, const uint64_t* start, int n, uint64_t steps, uint64_t d, uint64_t p) {
   switch (n) {
-    case 1: return walk_detail::walks_meet_table<1>(start, steps, d, p);
-    case 2: return walk_detail::walks_meet_table<2>(start, steps, d, p);
-    case 3: return walk_detail::walks_meet_table<3>(start, steps, d, p);
-    default: return walk_detail::walks_meet_table<4>(start, steps, d, p);
+    case 1: return walk_detail::walks_meet_table<1>(ps, start, steps, d, p);
+    case 2: return walk_detail::walks_meet_table<2>(ps, start, steps, d, p);
+    case 3: return walk_detail::walks_meet_table<3>(ps, start, steps, d, p);
+    default: return walk_detail::walks_meet_table<4>(ps, start, steps, d, p);
   }
 }

@@ -24,7 +24,7 @@
 #include "arith/modmul.h"
 #include "arith/numtheory.h"
 #include "primes/sieve.h"
-#include "search/per_prime.h"
+#include "search/plan.h"
 
 namespace {
 
@@ -144,7 +144,8 @@ bool candidate_sieve_init(candidate_sieve& s, const std::vector<kclass>& ks, uin
 
 void remove_prime(candidate_sieve& s, uint32_t p) {
   const uint32_t lcm = s.lcm;
-  set_modulus(p);
+  modulus_ctx ps;
+  set_modulus(ps, p);
   const uint64_t e = (p - 1) / gcd(lcm, p - 1);
 
   // (2^e)^c and 2^-c for c < L; the second only once a target survives.
@@ -152,8 +153,8 @@ void remove_prime(candidate_sieve& s, uint32_t p) {
   uint64_t inv2pow[kMaxLcm];
   bool have_inv2pow = false;
   ypow[0] = 1;
-  const uint64_t y = pow2mod(e, p);
-  for (uint32_t c = 1; c < lcm; ++c) ypow[c] = mul_mod_p(ypow[c - 1], y, p);
+  const uint64_t y = pow2mod(ps, e, p);
+  for (uint32_t c = 1; c < lcm; ++c) ypow[c] = mul_mod_p(ps, ypow[c - 1], y, p);
 
   uint32_t ntargets = 0;
   uint64_t maxcount = 0;
@@ -168,19 +169,19 @@ void remove_prime(candidate_sieve& s, uint32_t p) {
       k_usable = kmod != 0;  // p | k never divides k*2^n+1
       if (k_usable) {
         const uint64_t mk = p - kmod;  // -k mod p
-        xk = powmod(mk, e, p);
+        xk = powmod(ps, mk, e, p);
         multinv(mk, p, mkinv);
       }
     }
     if (!k_usable || cl.count == 0) continue;
-    if (mul_mod_p(xk, ypow[cl.c], p) != 1) continue;
+    if (mul_mod_p(ps, xk, ypow[cl.c], p) != 1) continue;
     if (!have_inv2pow) {
       const uint64_t inv2 = (p + 1) / 2;
       inv2pow[0] = 1;
-      for (uint32_t c = 1; c < lcm; ++c) inv2pow[c] = mul_mod_p(inv2pow[c - 1], inv2, p);
+      for (uint32_t c = 1; c < lcm; ++c) inv2pow[c] = mul_mod_p(ps, inv2pow[c - 1], inv2, p);
       have_inv2pow = true;
     }
-    s.target[ntargets] = mul_mod_p(mkinv, inv2pow[cl.c], p);
+    s.target[ntargets] = mul_mod_p(ps, mkinv, inv2pow[cl.c], p);
     s.target_cls[ntargets] = ci;
     ++ntargets;
     maxcount = std::max<uint64_t>(maxcount, cl.count);
@@ -208,7 +209,7 @@ void remove_prime(candidate_sieve& s, uint32_t p) {
 
   // Baby steps g^j, j < m. A repeat of 1 reveals the order of g, which then
   // serves as the (smaller) period; the j inserted so far are all distinct.
-  const uint32_t gm = mg.to(pow2mod(lcm, p));
+  const uint32_t gm = mg.to(pow2mod(ps, lcm, p));
   uint32_t v = mg.one;
   for (uint64_t j = 0; j < m; ++j) {
     if (j > 0 && v == mg.one) {

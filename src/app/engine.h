@@ -1,0 +1,37 @@
+// The engine: worker threads test consecutive blocks of primes (one sieve
+// window each) and buffer their hits; the calling thread is the committer.
+// It takes the blocks back in p order and hands their hits to the program's
+// sink, writes the save points where one thread would, prints the progress
+// reports and watches for a stop signal. So "fact.txt", "factexcl.txt", the
+// console lines, the save points and the counters do not depend on the
+// number of threads.
+#pragma once
+#include <cstdint>
+
+#include "search/plan.h"
+#include "search/worker.h"
+
+class progress_report;
+
+struct engine_settings {
+  uint64_t low = 0;            // even; the first block is [low, low + 2^23)
+  uint64_t pmax = 0;           // the last p tested
+  uint64_t save_interval = 0;  // a save point at the first prime >= the last one + this
+  uint32_t threads = 1;        // worker threads, at least 1
+};
+
+struct engine_result {
+  // 0: every prime up to pmax tested and filed, the factor files on disk;
+  // 128 + signal number: stopped by that signal, with the files on disk and
+  // a save point at the last prime before which nothing is missing; 1: an
+  // error, already reported on standard error.
+  int status = 0;
+  search_counters stats;  // of every prime tested (complete runs only)
+  uint64_t endp = 0;      // the first prime above pmax (complete runs only)
+};
+
+// The number of online cores, at least 1.
+uint32_t online_cores();
+
+engine_result run_engine(const search_plan& plan, const engine_settings& settings,
+                         progress_report& progress);
