@@ -1,5 +1,6 @@
-// The engine. Blocks are numbered from 0; block b is the sieve window
-// [low + b*2^23, low + (b+1)*2^23). A worker thread claims the next block
+// The engine. Blocks are numbered from 0; block b is [low + b*size,
+// low + (b+1)*size), size a whole sieve window of 2^23 unless a test asks
+// for less. A worker thread claims the next block
 // under the lock, tests it without the lock into its own hit buffer, and
 // parks the result in the block's slot of a small ring; it never runs more
 // than the ring's size ahead of the committer, which bounds the memory held
@@ -51,7 +52,7 @@ class engine {
       : plan_(plan),
         s_(s),
         progress_(progress),
-        nblocks_((s.pmax - s.low) / kSieveWindowSize + 1),
+        nblocks_((s.pmax - s.low) / s.block_size + 1),
         ring_(2 * static_cast<uint64_t>(s.threads) + 1),
         slots_(ring_),
         stats_(s.threads) {}
@@ -63,6 +64,7 @@ class engine {
   void cancel();
   bool wait_for_block(uint64_t b, block_slot& taken);
   void look_at_stop_and_clock();
+  bool flush_sink();
   bool save_point(uint64_t p);
   uint64_t next_save_after(uint64_t p) const;
   engine_result finish(int status);
@@ -82,6 +84,7 @@ class engine {
   std::vector<block_slot> slots_;
   std::vector<search_counters> stats_;
   std::vector<std::thread> threads_;
+  program_sink sink_{true};
 
   // The committer's own state.
   int signo_ = 0;
@@ -101,7 +104,9 @@ void engine::work(uint32_t t) {
       b = next_++;
     }
     buffer.hits.clear();
-    const block_result r = w.run_block(s_.low + b * kSieveWindowSize, s_.pmax, &cancel_);
+    const uint64_t from = s_.low + b * s_.block_size;
+    const uint64_t window = s_.low + (b * s_.block_size) / kSieveWindowSize * kSieveWindowSize;
+    const block_result r = w.run_block(window, from, from + s_.block_size, s_.pmax, &cancel_);
     {
       std::lock_guard<std::mutex> lock(m_);
       block_slot& slot = slots_[b % ring_];
@@ -160,9 +165,20 @@ uint64_t engine::next_save_after(uint64_t p) const {
   return q <= s_.pmax ? q : kNoSave;
 }
 
-// Puts the factor lines on disk, then appends the save point p; on a sync
-// failure the run stops without it, so a resumed run tests those primes again.
+// Writes the factor lines waiting in the sink; on failure the run stops with
+// the sink's message.
+bool engine::flush_sink() {
+  if (sink_.flush()) return true;
+  std::cout.flush();
+  std::cerr << sink_.error() << std::endl;
+  return false;
+}
+
+// Writes and syncs the factor lines, then appends the save point p; on a
+// failure the run stops without it, so a resumed run tests those primes
+// again.
 bool engine::save_point(uint64_t p) {
+  if (!flush_sink()) return false;
   std::string error;
   if (!sync_factor_files(error)) {
     std::cout.flush();
@@ -187,7 +203,6 @@ engine_result engine::finish(int status) {
 engine_result engine::run() {
   for (uint32_t t = 0; t < s_.threads; ++t) threads_.emplace_back(&engine::work, this, t);
 
-  program_sink sink;
   save_at_ = next_save_after(s_.low);
   block_slot taken;
   bool whole = true;  // every block so far was tested to its end
@@ -201,10 +216,10 @@ engine_result engine::run() {
         std::cout << "p = " << save_at_ << std::endl;
         save_at_ = next_save_after(save_at_);
       }
-      sink.hit(h);
-      if (sink.failed()) {
+      sink_.hit(h);
+      if (sink_.failed()) {
         std::cout.flush();
-        std::cerr << sink.error() << std::endl;
+        std::cerr << sink_.error() << std::endl;
         return finish(1);
       }
     }
@@ -215,6 +230,7 @@ engine_result engine::run() {
       std::cout << "p = " << save_at_ << std::endl;
       save_at_ = next_save_after(save_at_);
     }
+    if (!flush_sink()) return finish(1);
     if (taken.result.failed) {
       std::cout.flush();
       std::cerr << "Internal error: residue hash table full" << std::endl;

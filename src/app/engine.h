@@ -8,6 +8,7 @@
 #pragma once
 #include <cstdint>
 
+#include "primes/sieve.h"
 #include "search/plan.h"
 #include "search/worker.h"
 
@@ -18,6 +19,10 @@ struct engine_settings {
   uint64_t pmax = 0;           // the last p tested
   uint64_t save_interval = 0;  // a save point at the first prime >= the last one + this
   uint32_t threads = 1;        // worker threads, at least 1
+  // Integers per block: a power of two from 2 to 2^23 (a whole sieve
+  // window, the program's choice). Smaller blocks only serve the tests of
+  // the committer; every block of a window sieves the window again.
+  uint64_t block_size = kSieveWindowSize;
 };
 
 struct engine_result {

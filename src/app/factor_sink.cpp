@@ -1,9 +1,9 @@
-// Filing the hits. Hits are rare, so each one is checked again with plain
-// 128-bit arithmetic before anything is written, and each file line is
-// appended whole (or not at all) before the next hit; the program syncs the
-// files to disk before each save point. A factor that cannot be stored
-// stops the run: a factor lost while its n leaves the candidate set would
-// never be found again.
+// Filing the hits. Hits are rare next to primes, so each one is checked
+// again with plain 128-bit arithmetic before anything is written, and lines
+// are appended whole (or not at all); the program syncs the files to disk
+// before each save point. A factor that cannot be stored stops the run: a
+// factor lost while its n leaves the candidate set would never be found
+// again.
 #include "app/factor_sink.h"
 
 #include <cstdio>
@@ -34,27 +34,53 @@ void program_sink::hit(const factor_hit& h) {
   const bool candidate = it != aunfacset[i].end();
   if (!candidate && (h.only_if_candidate || !outputdupes)) return;
 
-  const char* target = candidate ? kFactFile : kFactExclFile;
-  if (!append_factor_line(target, line)) {
-    error_ = std::string("Error: cannot append to ") + target + ", factor not saved: " + line;
-    return;
-  }
+  pending& target = candidate ? fact_ : excl_;
+  if (target.lines++ == 0) target.first = line;
+  target.text += line;
+  target.text += '\n';
 
+  std::string out = line;
+  const bool verbose_form = h.xmod != 0 && verbose != 0;
+  if (verbose_form) out += "\t(xmod " + std::to_string(h.xmod);
+  if (h.n > nhigh) {
+    out += verbose_form ? ", outside range" : "\t(outside range)";
+  } else if (!candidate) {
+    out += verbose_form ? ", duplicate" : "\t(duplicate)";
+  }
+  if (verbose_form) out += ")";
+  out += '\n';
+  console_ += out;
+
+  if (!batched_ && !flush()) return;
+  if (candidate) aunfacset[i].erase(it);
+}
+
+bool program_sink::append(const char* file, pending& p) {
+  if (p.lines == 0) return true;
+  if (!append_factor_lines(file, p.text)) {
+    error_ = std::string("Error: cannot append to ") + file + ", factor not saved: " + p.first;
+    if (p.lines > 1) error_ += " (and " + std::to_string(p.lines - 1) + " more)";
+    return false;
+  }
+  p.text.clear();
+  p.lines = 0;
+  return true;
+}
+
+void program_sink::print(const std::string& text) {
+  if (text.empty()) return;
   if (progress_line_open) {
     std::cerr << '\n';
     progress_line_open = false;
   }
-  const bool verbose_form = h.xmod != 0 && verbose != 0;
-  std::cout << line;
-  if (verbose_form) std::cout << "\t(xmod " << h.xmod;
-  if (h.n > nhigh) {
-    std::cout << (verbose_form ? ", outside range" : "\t(outside range)");
-  } else if (!candidate) {
-    std::cout << (verbose_form ? ", duplicate" : "\t(duplicate)");
-  }
-  if (verbose_form) std::cout << ")";
-  std::cout << '\n';
+  std::cout << text;
   std::cout.flush();
+}
 
-  if (candidate) aunfacset[i].erase(it);
+bool program_sink::flush() {
+  if (failed()) return false;
+  if (!append(kFactFile, fact_) || !append(kFactExclFile, excl_)) return false;
+  print(console_);
+  console_.clear();
+  return true;
 }

@@ -5,27 +5,52 @@
 // must come in the order one thread would find them (the committer's job),
 // so that a number hit twice is filed the same way with any thread count.
 #pragma once
+#include <cstddef>
 #include <string>
 
 #include "search/sink.h"
 
 class program_sink final : public factor_sink {
  public:
-  // Files one hit. A new factor (n in aunfacset[slot]) is appended to
-  // "fact.txt", any other hit to "factexcl.txt" unless outputdupes is false
-  // or the hit is only_if_candidate (then nothing is written or printed).
-  // The console line follows, with "\t(outside range)" / "\t(duplicate)" or,
-  // for a hit with xmod at non-zero verbose, "\t(xmod M[, outside range|,
-  // duplicate])". Finally n is erased. A hit that fails the check, or a line
-  // that cannot be appended (the file is then cut back to its length before,
-  // so no partial line stays), leaves n in its set and records the error;
-  // every later hit is then ignored.
+  // Unbatched, every line is appended and printed as its hit comes; batched,
+  // the lines wait in memory for flush(), which writes each file's lines in
+  // one append and the console's in one write. The committer batches a
+  // block at a time and flushes before every save point: the lines are on
+  // disk before the save point that covers them either way, and an n that
+  // left its set in memory comes back with the candidate file if the run
+  // dies before its line is written.
+  explicit program_sink(bool batched = false) : batched_(batched) {}
+
+  // Files one hit. A new factor (n in aunfacset[slot]) goes to "fact.txt",
+  // any other hit to "factexcl.txt" unless outputdupes is false or the hit
+  // is only_if_candidate (then nothing is written or printed). The console
+  // line follows, with "\t(outside range)" / "\t(duplicate)" or, for a hit
+  // with xmod at non-zero verbose, "\t(xmod M[, outside range|, duplicate])".
+  // Finally n is erased. A hit that fails the check, or a line that cannot
+  // be appended (the file is then cut back to its length before, so no
+  // partial line stays), records the error; every later hit is ignored.
   void hit(const factor_hit& h) override;
+
+  // Writes the lines waiting in a batched sink. Returns false when the sink
+  // has failed (now or before).
+  bool flush();
 
   bool failed() const { return !error_.empty(); }
   // The first error, one line without line end.
   const std::string& error() const { return error_; }
 
  private:
+  // The lines waiting for one file, and the first of them for a message.
+  struct pending {
+    std::string text;
+    std::string first;
+    size_t lines = 0;
+  };
+  bool append(const char* file, pending& p);
+  void print(const std::string& text);
+
+  bool batched_;
+  pending fact_, excl_;
+  std::string console_;
   std::string error_;
 };

@@ -120,14 +120,9 @@ bool append_whole(const char* file, const char* text, size_t len, bool sync) {
   return ok;
 }
 
-bool append_factor_line(const char* file, const char* line) {
-  char buf[128];
-  size_t len = std::strlen(line);
-  if (len > sizeof buf - 1) len = sizeof buf - 1;
-  std::memcpy(buf, line, len);
-  buf[len++] = '\n';
+bool append_factor_lines(const char* file, const std::string& lines) {
   note_unsynced(file);
-  return append_whole(file, buf, len, false);
+  return append_whole(file, lines.data(), lines.size(), false);
 }
 
 bool sync_factor_files(std::string& error) {

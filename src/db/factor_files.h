@@ -18,12 +18,12 @@ constexpr const char* kFactExclFile = "factexcl.txt";
 // length from before the call, and false is returned with errno set.
 bool append_whole(const char* file, const char* text, size_t len, bool sync);
 
-// Appends line and a newline to file (created if missing). When the open or
-// any write fails (a full disk, a file size limit), the file is cut back to
-// its length before the call, so no partial line stays behind; returns false
-// with errno set then. A file appended to is remembered for
-// sync_factor_files.
-bool append_factor_line(const char* file, const char* line);
+// Appends lines (whole lines, each ending in a newline) to file, created if
+// missing. When the open or any write fails (a full disk, a file size
+// limit), the file is cut back to its length before the call, so no partial
+// line stays behind; returns false with errno set then. A file appended to
+// is remembered for sync_factor_files.
+bool append_factor_lines(const char* file, const std::string& lines);
 
 // Flushes every file appended to since the last call to disk (fsync). Returns
 // false, with the file and the problem in error, when one cannot be synced;

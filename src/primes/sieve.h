@@ -49,6 +49,10 @@ class prime_sieve {
   // low + 2^23; primes are exact for windows ending at or below 2^50.
   void sieve_window(uint64_t low);
 
+  // Makes the next prime returned the window's first prime >= n
+  // (window_low() <= n <= window_low() + 2^23).
+  void seek(uint64_t n) { index_ = static_cast<uint32_t>((n - low_) / 2) - 1; }
+
   // The next prime of the window, or 0 when the window has no more.
   uint64_t next_in_window();
 

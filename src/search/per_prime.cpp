@@ -400,13 +400,19 @@ void worker::test_prime(uint64_t p, factor_list pm1) {
   }
 }
 
-block_result worker::run_block(uint64_t low, uint64_t pmax, const std::atomic<bool>* cancel) {
+block_result worker::run_block(uint64_t window_low, uint64_t from, uint64_t to, uint64_t pmax,
+                               const std::atomic<bool>* cancel) {
   // Primes between two looks at the cancel flag.
   constexpr uint32_t kPollEvery = 4096;
   block_result r;
-  sieve.sieve_window(low);
+  if (!sieved || sieve.window_low() != window_low) {
+    sieve.sieve_window(window_low);
+    sieved = true;
+  }
+  sieve.seek(from);
+  const uint64_t last = to - 1 < pmax ? to - 1 : pmax;
   uint32_t countdown = kPollEvery;
-  for (uint64_t p = sieve.next_in_window(); p != 0 && p <= pmax; p = sieve.next_in_window()) {
+  for (uint64_t p = sieve.next_in_window(); p != 0 && p <= last; p = sieve.next_in_window()) {
     test_prime(p, sieve.pm1_factors());
     r.last_tested = p;
     if (ps.hash_overflow) {

@@ -69,10 +69,13 @@ class worker {
   // handed on only if n is still a candidate. Every hit goes to the sink.
   void test_prime(uint64_t p, factor_list pm1);
 
-  // Sieves the window [low, low + 2^23) (low even) and tests its primes up
-  // to pmax in order. When cancel is set (it is looked at every few thousand
-  // primes) the block ends early, its result saying how far it got.
-  block_result run_block(uint64_t low, uint64_t pmax, const std::atomic<bool>* cancel);
+  // Tests, in order, the primes p with from <= p < to and p <= pmax of the
+  // sieve window [window_low, window_low + 2^23) (window_low even; from and
+  // to inside the window or at its end), sieving the window unless it is
+  // the one sieved last. When cancel is set (it is looked at every few
+  // thousand primes) the block ends early, its result saying how far it got.
+  block_result run_block(uint64_t window_low, uint64_t from, uint64_t to, uint64_t pmax,
+                         const std::atomic<bool>* cancel);
 
   void report(uint64_t p, int slot, uint32_t n, uint32_t xmod = 0, bool only_if_candidate = false) {
     sink->hit(factor_hit{p, n, xmod, static_cast<uint8_t>(slot), only_if_candidate});
@@ -82,6 +85,7 @@ class worker {
   factor_sink* sink;
   prime_state ps;
   prime_sieve sieve;
+  bool sieved = false;  // sieve holds a window
   search_counters stats;
   // When false the Pohlig-Hellman search declines every prime, so that every
   // prime takes the stride search: for the cross-check of the two searches.

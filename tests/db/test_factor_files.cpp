@@ -21,7 +21,7 @@ namespace {
 using testfiles::read_file;
 using testfiles::write_file;
 
-// Runs append_factor_line in a child whose files may not grow beyond limit
+// Runs append_factor_lines in a child whose files may not grow beyond limit
 // bytes (SIGXFSZ ignored, so the write fails with EFBIG instead); returns
 // the child's exit code: 0 appended, 1 refused with EFBIG, 2 anything else.
 // With whole, the line and its newline go through append_whole with a sync
@@ -35,7 +35,7 @@ int append_with_size_limit(const std::string& file, const std::string& line, rli
     setrlimit(RLIMIT_FSIZE, &rl);
     const std::string text = line + "\n";
     if (whole ? append_whole(file.c_str(), text.data(), text.size(), true)
-              : append_factor_line(file.c_str(), line.c_str()))
+              : append_factor_lines(file.c_str(), text))
       _exit(0);
     _exit(errno == EFBIG ? 1 : 2);
   }
@@ -61,11 +61,17 @@ TEST(FactorFiles, FailedAppendLeavesNoPartialLine) {
       EXPECT_EQ(read_file(file), before);
     }
   }
+  // A batch of lines is appended whole or not at all: room for its first
+  // line only leaves the file as it was.
+  const std::string two = line + "\n" + "1000000009 | 5359*2^100+1";
+  write_file(file, before);
+  EXPECT_EQ(append_with_size_limit(file, two, before.size() + line.size() + 1), 1);
+  EXPECT_EQ(read_file(file), before);
   // With room for the whole line it is appended.
   EXPECT_EQ(append_with_size_limit(file, line, before.size() + line.size() + 1), 0);
   EXPECT_EQ(read_file(file), before + line + "\n");
   // A file that cannot be opened (a directory of its name) is refused.
-  EXPECT_FALSE(append_factor_line(dir.path().c_str(), line.c_str()));
+  EXPECT_FALSE(append_factor_lines(dir.path().c_str(), line + "\n"));
 }
 
 TEST(FactorFiles, TornLastLineIsEnded) {
