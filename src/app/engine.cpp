@@ -66,6 +66,7 @@ class engine {
   void look_at_stop_and_clock();
   bool flush_sink();
   bool save_point(uint64_t p);
+  bool next_save_point(bool& stop);
   uint64_t next_save_after(uint64_t p) const;
   engine_result finish(int status);
 
@@ -90,6 +91,7 @@ class engine {
   int signo_ = 0;
   uint64_t frontier_ = 0;  // the last prime of the blocks filed so far
   uint64_t save_at_ = kNoSave;
+  uint64_t last_saved_ = 0;
 };
 
 void engine::work(uint32_t t) {
@@ -200,22 +202,35 @@ engine_result engine::finish(int status) {
   return r;
 }
 
+// Writes the save point due, prints it, and looks at the stop flag: a stop
+// noticed here ends the run at this save point, before which every prime is
+// tested and filed.
+bool engine::next_save_point(bool& stop) {
+  if (!save_point(save_at_)) return false;
+  progress_.end_line();
+  std::cout << "p = " << save_at_ << std::endl;
+  frontier_ = last_saved_ = save_at_;
+  save_at_ = next_save_after(save_at_);
+  look_at_stop_and_clock();
+  stop = signo_ != 0;
+  return true;
+}
+
 engine_result engine::run() {
   for (uint32_t t = 0; t < s_.threads; ++t) threads_.emplace_back(&engine::work, this, t);
 
   save_at_ = next_save_after(s_.low);
   block_slot taken;
-  bool whole = true;  // every block so far was tested to its end
+  bool whole = true;  // every block so far was filed to its end
   for (uint64_t b = 0; b < nblocks_ && whole; ++b) {
     if (!wait_for_block(b, taken)) break;
+    bool stop = false;
     for (const factor_hit& h : taken.hits) {
       // A save point comes after the hits of its own prime.
-      while (save_at_ < h.p) {
-        if (!save_point(save_at_)) return finish(1);
-        progress_.end_line();
-        std::cout << "p = " << save_at_ << std::endl;
-        save_at_ = next_save_after(save_at_);
+      while (save_at_ < h.p && !stop) {
+        if (!next_save_point(stop)) return finish(1);
       }
+      if (stop) break;
       sink_.hit(h);
       if (sink_.failed()) {
         std::cout.flush();
@@ -224,13 +239,14 @@ engine_result engine::run() {
       }
     }
     const uint64_t last = taken.result.last_tested;
-    while (last != 0 && save_at_ <= last) {
-      if (!save_point(save_at_)) return finish(1);
-      progress_.end_line();
-      std::cout << "p = " << save_at_ << std::endl;
-      save_at_ = next_save_after(save_at_);
+    while (!stop && last != 0 && save_at_ <= last) {
+      if (!next_save_point(stop)) return finish(1);
     }
     if (!flush_sink()) return finish(1);
+    if (stop) {
+      whole = false;
+      break;
+    }
     if (taken.result.failed) {
       std::cout.flush();
       std::cerr << "Internal error: residue hash table full" << std::endl;
@@ -251,7 +267,7 @@ engine_result engine::run() {
               << std::endl;
     return r;
   }
-  if (!save_point(frontier_)) {
+  if (last_saved_ != frontier_ && !save_point(frontier_)) {
     r.status = 1;
     return r;
   }

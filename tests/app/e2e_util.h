@@ -18,6 +18,7 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,35 @@ inline std::string standard_vex(uint32_t nhigh) {
 }
 
 using testfiles::lines;
+
+// Every n up to 100000 of each k's standard class, nhigh 3000000, and one
+// more candidate with two prime factors near 10^9: 1008527033 and
+// 1013105953 both divide 27653*2^2966001+1, so a run over both files the
+// second as a duplicate.
+inline std::string double_hit_vex() {
+  std::ostringstream s;
+  s << "12\n0\n3000000\n";
+  for (const KClass& c : kStandard) {
+    s << "k=" << c.k << "\n" << c.residue << "\n";
+    uint32_t last = c.residue;
+    for (uint32_t n = c.residue + c.modulus; n <= 100000; n += c.modulus) {
+      s << "+" << c.modulus << "\n";
+      last = n;
+    }
+    if (c.k == 27653) s << "+" << 2966001 - last << "\n";
+  }
+  return s.str();
+}
+
+// The lines of text with every repeat of an earlier line left out.
+inline std::vector<std::string> first_occurrences(const std::string& text) {
+  std::vector<std::string> out;
+  std::set<std::string> seen;
+  for (const std::string& line : lines(text)) {
+    if (seen.insert(line).second) out.push_back(line);
+  }
+  return out;
+}
 
 // 2^n mod p with __int128 products.
 inline uint64_t pow2mod(uint64_t n, uint64_t p) {

@@ -28,32 +28,9 @@ using e2e::TempDir;
 // is excluded as a duplicate.
 const std::string kPmin = "1008400000", kPmax = "1013200000";
 
-// Every n up to 100000 of each k's standard class, the candidate above, and
-// nhigh 3000000 so that it is searched.
-std::string fixture() {
-  std::ostringstream s;
-  s << "12\n0\n3000000\n";
-  for (const e2e::KClass& c : e2e::kStandard) {
-    s << "k=" << c.k << "\n" << c.residue << "\n";
-    uint32_t last = c.residue;
-    for (uint32_t n = c.residue + c.modulus; n <= 100000; n += c.modulus) {
-      s << "+" << c.modulus << "\n";
-      last = n;
-    }
-    if (c.k == 27653) s << "+" << 2966001 - last << "\n";
-  }
-  return s.str();
-}
+std::string fixture() { return e2e::double_hit_vex(); }
 
-// The lines of text with every repeat of an earlier line left out.
-std::vector<std::string> first_occurrences(const std::string& text) {
-  std::vector<std::string> out;
-  std::set<std::string> seen;
-  for (const std::string& line : e2e::lines(text)) {
-    if (seen.insert(line).second) out.push_back(line);
-  }
-  return out;
-}
+using e2e::first_occurrences;
 
 struct Outputs {
   std::string fact, excl;

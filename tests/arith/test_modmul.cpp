@@ -2,13 +2,15 @@
 // against the earlier x87 formulation (x87_reference.h): the modulus context,
 // special operands (0, 1, p - 1, primes just below 2^50 and the smallest p),
 // then seeded random operands for primes across the whole supported range,
-// covering every operand range the contracts in modmul.h allow.
+// covering every operand range the contracts in modmul.h allow; and two
+// contexts for different primes used in turn, as two workers hold them.
 #include <gtest/gtest.h>
 
 #include <random>
 #include <vector>
 
 #include "arith/modmul.h"
+#include "arith/prime_state.h"
 #include "x87_reference.h"
 
 namespace {
@@ -74,62 +76,65 @@ std::vector<uint64_t> test_primes() {
 
 // The per-prime constants: p^-1 mod 2^64, 2^128 mod p, floor(b*2^64/p).
 TEST(ModMul, ModulusContext) {
+  modulus_ctx ps;
   for (uint64_t p : test_primes()) {
-    set_modulus(p);
+    set_modulus(ps, p);
     ASSERT_EQ(ps.globalp, p);
     ASSERT_EQ(ps.pinv * p, 1u) << p;
     ASSERT_EQ(ps.r2, static_cast<uint64_t>((static_cast<u128>(ref_mul(1ULL << 32, 1ULL << 32, p)) << 64) % p)) << p;
     const uint64_t multipliers[] = {0, 1, 2, p / 2, p - 2, p - 1};
     for (uint64_t b : multipliers) {
-      set_bdivp(b);
+      set_bdivp(ps, b);
       ASSERT_EQ(ps.bdivp, static_cast<uint64_t>((static_cast<u128>(b) << 64) / p)) << p << " " << b;
     }
   }
 }
 
 TEST(ModMul, SpecialOperandsAgainstInt128) {
+  modulus_ctx ps;
   for (uint64_t p : test_primes()) {
-    set_modulus(p);
+    set_modulus(ps, p);
     x87ref::context x87 = x87ref::make_context(p);
     const uint64_t specials[] = {0, 1, 2, p - 1, p - 2, p / 2, (p + 1) / 2, (1ULL << 25) % p};
     for (uint64_t a : specials) {
       for (uint64_t b : specials) {
-        ASSERT_EQ(mul_mod_p(a, b, p), ref_mul(a, b, p)) << p << " " << a << " " << b;
-        ASSERT_EQ(mul_mod_p(a, b, p), x87ref::mul_mod_p(x87, a, b)) << p << " " << a << " " << b;
-        set_bdivp(b);
+        ASSERT_EQ(mul_mod_p(ps, a, b, p), ref_mul(a, b, p)) << p << " " << a << " " << b;
+        ASSERT_EQ(mul_mod_p(ps, a, b, p), x87ref::mul_mod_p(x87, a, b)) << p << " " << a << " " << b;
+        set_bdivp(ps, b);
         x87ref::set_bdivp(x87, b);
-        ASSERT_EQ(mul_mod_p_b(a, b, p), ref_mul(a, b, p)) << p << " " << a << " " << b;
-        ASSERT_EQ(mul_mod_p_b(a, b, p), x87ref::mul_mod_p_b(x87, a, b)) << p << " " << a << " " << b;
+        ASSERT_EQ(mul_mod_p_b(ps, a, b, p), ref_mul(a, b, p)) << p << " " << a << " " << b;
+        ASSERT_EQ(mul_mod_p_b(ps, a, b, p), x87ref::mul_mod_p_b(x87, a, b)) << p << " " << a << " " << b;
       }
-      ASSERT_EQ(square_mod_p(a, p), ref_mul(a, a, p)) << p << " " << a;
-      ASSERT_EQ(square_mod_p(a, p), x87ref::square_mod_p(x87, a)) << p << " " << a;
+      ASSERT_EQ(square_mod_p(ps, a, p), ref_mul(a, a, p)) << p << " " << a;
+      ASSERT_EQ(square_mod_p(ps, a, p), x87ref::square_mod_p(x87, a)) << p << " " << a;
       const uint64_t exponents[] = {1, 2, 3, 63, 64, p - 2, p - 1, ~0ULL};
       for (uint64_t e : exponents) {
-        ASSERT_EQ(powmod(a, e, p), ref_pow(a, e, p)) << p << " " << a << " " << e;
-        ASSERT_EQ(powmod(a, e, p), x87ref::powmod(x87, a, e)) << p << " " << a << " " << e;
+        ASSERT_EQ(powmod(ps, a, e, p), ref_pow(a, e, p)) << p << " " << a << " " << e;
+        ASSERT_EQ(powmod(ps, a, e, p), x87ref::powmod(x87, a, e)) << p << " " << a << " " << e;
       }
     }
-    EXPECT_EQ(mul_mod_p(p - 1, p - 1, p), 1u);
-    EXPECT_EQ(square_mod_p(p - 1, p), 1u);
+    EXPECT_EQ(mul_mod_p(ps, p - 1, p - 1, p), 1u);
+    EXPECT_EQ(square_mod_p(ps, p - 1, p), 1u);
   }
 }
 
 TEST(ModMul, RandomOperandsAgainstInt128) {
+  modulus_ctx ps;
   std::mt19937_64 rng(2026);
   for (uint64_t p : test_primes()) {
-    set_modulus(p);
+    set_modulus(ps, p);
     x87ref::context x87 = x87ref::make_context(p);
     for (int i = 0; i < 20000; ++i) {
       const uint64_t a = rng() % p, b = rng() % p;
-      const uint64_t r = mul_mod_p(a, b, p);
+      const uint64_t r = mul_mod_p(ps, a, b, p);
       ASSERT_LT(r, p);
       ASSERT_EQ(r, ref_mul(a, b, p)) << p << " " << a << " " << b;
       ASSERT_EQ(r, x87ref::mul_mod_p(x87, a, b)) << p << " " << a << " " << b;
-      ASSERT_EQ(square_mod_p(a, p), ref_mul(a, a, p)) << p << " " << a;
-      set_bdivp(b);
+      ASSERT_EQ(square_mod_p(ps, a, p), ref_mul(a, a, p)) << p << " " << a;
+      set_bdivp(ps, b);
       x87ref::set_bdivp(x87, b);
-      ASSERT_EQ(mul_mod_p_b(a, b, p), ref_mul(a, b, p)) << p << " " << a << " " << b;
-      ASSERT_EQ(mul_mod_p_b(a, b, p), x87ref::mul_mod_p_b(x87, a, b)) << p << " " << a << " " << b;
+      ASSERT_EQ(mul_mod_p_b(ps, a, b, p), ref_mul(a, b, p)) << p << " " << a << " " << b;
+      ASSERT_EQ(mul_mod_p_b(ps, a, b, p), x87ref::mul_mod_p_b(x87, a, b)) << p << " " << a << " " << b;
     }
   }
 }
@@ -137,14 +142,15 @@ TEST(ModMul, RandomOperandsAgainstInt128) {
 // A walk by a fixed multiplier, as in the table builds: 2000 steps against
 // __int128, with the multiplier's quotient set once.
 TEST(ModMul, FixedMultiplierChain) {
+  modulus_ctx ps;
   std::mt19937_64 rng(31);
   for (uint64_t p : test_primes()) {
-    set_modulus(p);
+    set_modulus(ps, p);
     const uint64_t g = rng() % p;
-    set_bdivp(g);
+    set_bdivp(ps, g);
     uint64_t v = 1, w = 1;
     for (int i = 0; i < 2000; ++i) {
-      v = mul_mod_p_b(v, g, p);
+      v = mul_mod_p_b(ps, v, g, p);
       w = ref_mul(w, g, p);
       ASSERT_EQ(v, w) << p << " " << g << " step " << i;
     }
@@ -154,9 +160,10 @@ TEST(ModMul, FixedMultiplierChain) {
 // The whole contract of mul_mod_p: a, b < 2^63 with a*b/p < 2^50, both
 // operands of any size (including above p).
 TEST(ModMul, GeneralProductWholeRange) {
+  modulus_ctx ps;
   std::mt19937_64 rng(77);
   for (uint64_t p : test_primes()) {
-    set_modulus(p);
+    set_modulus(ps, p);
     x87ref::context x87 = x87ref::make_context(p);
     const u128 limit = static_cast<u128>(p) << 50;  // a*b < limit
     for (int i = 0; i < 5000; ++i) {
@@ -167,8 +174,8 @@ TEST(ModMul, GeneralProductWholeRange) {
       // Half of the b at the top of their range, where the quotient is largest.
       const uint64_t bm = static_cast<uint64_t>(bmax);
       const uint64_t b = (i & 1) ? bm - rng() % (bm / 1024 + 1) : rng() % (bm + 1);
-      ASSERT_EQ(mul_mod_p(a, b, p), ref_mul(a, b, p)) << p << " " << a << " " << b;
-      ASSERT_EQ(mul_mod_p(a, b, p), x87ref::mul_mod_p(x87, a, b)) << p << " " << a << " " << b;
+      ASSERT_EQ(mul_mod_p(ps, a, b, p), ref_mul(a, b, p)) << p << " " << a << " " << b;
+      ASSERT_EQ(mul_mod_p(ps, a, b, p), x87ref::mul_mod_p(x87, a, b)) << p << " " << a << " " << b;
     }
   }
 }
@@ -176,69 +183,117 @@ TEST(ModMul, GeneralProductWholeRange) {
 // The per-prime test multiplies k*2^a (a first factor below 2^40 that may
 // exceed p) by a power of two of at most 2^23.
 TEST(ModMul, FirstOperandAboveP) {
+  modulus_ctx ps;
   std::mt19937_64 rng(7);
   for (uint64_t p : test_primes()) {
-    set_modulus(p);
+    set_modulus(ps, p);
     x87ref::context x87 = x87ref::make_context(p);
     for (int i = 0; i < 2000; ++i) {
       const uint64_t a = rng() % (1ULL << 40);
       const uint64_t b = 1ULL << (rng() % 24);
-      ASSERT_EQ(mul_mod_p(a, b, p), ref_mul(a, b, p)) << p << " " << a << " " << b;
-      ASSERT_EQ(mul_mod_p(a, b, p), x87ref::mul_mod_p(x87, a, b)) << p << " " << a << " " << b;
+      ASSERT_EQ(mul_mod_p(ps, a, b, p), ref_mul(a, b, p)) << p << " " << a << " " << b;
+      ASSERT_EQ(mul_mod_p(ps, a, b, p), x87ref::mul_mod_p(x87, a, b)) << p << " " << a << " " << b;
     }
     // The largest standard product: 22699*2^23 times 2^23.
-    ASSERT_EQ(mul_mod_p(22699ULL << 23, 1ULL << 23, p), ref_mul(22699ULL << 23, 1ULL << 23, p));
+    ASSERT_EQ(mul_mod_p(ps, 22699ULL << 23, 1ULL << 23, p), ref_mul(22699ULL << 23, 1ULL << 23, p));
   }
 }
 
 TEST(ModMul, Powers) {
+  modulus_ctx ps;
   std::mt19937_64 rng(99);
   for (uint64_t p : test_primes()) {
-    set_modulus(p);
-    EXPECT_EQ(pow2mod(0, p), 1u);
-    EXPECT_EQ(pow2mod(1, p), 2u);
-    EXPECT_EQ(pow2mod(p - 1, p), 1u);
-    EXPECT_EQ(pow2mod(64, p), ref_pow(2, 64, p));
+    set_modulus(ps, p);
+    EXPECT_EQ(pow2mod(ps, 0, p), 1u);
+    EXPECT_EQ(pow2mod(ps, 1, p), 2u);
+    EXPECT_EQ(pow2mod(ps, p - 1, p), 1u);
+    EXPECT_EQ(pow2mod(ps, 64, p), ref_pow(2, 64, p));
     const uint64_t h = (p + 1) / 2;  // inverse of 2
     for (int i = 0; i < 200; ++i) {
       const uint64_t e = rng() % kPLimit;
       const uint64_t b = rng() % p;
-      ASSERT_EQ(pow2mod(e, p), ref_pow(2, e, p)) << p << " " << e;
-      ASSERT_EQ(powmod(b, e, p), ref_pow(b, e, p)) << p << " " << b << " " << e;
-      ASSERT_EQ(powmod(b, 0, p), 1u);
-      ASSERT_EQ(powmod(b, 1, p), b);
-      ASSERT_EQ(mul_mod_p(powmod(h, e, p), pow2mod(e, p), p), 1u) << p << " " << e;
+      ASSERT_EQ(pow2mod(ps, e, p), ref_pow(2, e, p)) << p << " " << e;
+      ASSERT_EQ(powmod(ps, b, e, p), ref_pow(b, e, p)) << p << " " << b << " " << e;
+      ASSERT_EQ(powmod(ps, b, 0, p), 1u);
+      ASSERT_EQ(powmod(ps, b, 1, p), b);
+      ASSERT_EQ(mul_mod_p(ps, powmod(ps, h, e, p), pow2mod(ps, e, p), p), 1u) << p << " " << e;
     }
     // Exponents with high bits of a full 64-bit word for powmod.
-    ASSERT_EQ(powmod(3, ~0ULL, p), ref_pow(3, ~0ULL, p));
+    ASSERT_EQ(powmod(ps, 3, ~0ULL, p), ref_pow(3, ~0ULL, p));
   }
 }
 
 // Every bit length of the exponent (the leading window of pow2mod takes up to
 // six bits), full 64-bit exponents, and agreement with the x87 powers.
 TEST(ModMul, PowersAllExponentLengths) {
+  modulus_ctx ps;
   std::mt19937_64 rng(5);
   for (uint64_t p : test_primes()) {
-    set_modulus(p);
+    set_modulus(ps, p);
     x87ref::context x87 = x87ref::make_context(p);
     for (int len = 1; len <= 64; ++len) {
       const uint64_t top = 1ULL << (len - 1);
       for (uint64_t e : {top, top | (top - 1), top | (rng() & (top - 1))}) {
         const uint64_t b = rng() % p;
-        ASSERT_EQ(pow2mod(e, p), ref_pow(2, e, p)) << p << " " << e;
-        ASSERT_EQ(powmod(b, e, p), ref_pow(b, e, p)) << p << " " << b << " " << e;
-        ASSERT_EQ(powmod(b, e, p), x87ref::powmod(x87, b, e)) << p << " " << b << " " << e;
+        ASSERT_EQ(pow2mod(ps, e, p), ref_pow(2, e, p)) << p << " " << e;
+        ASSERT_EQ(powmod(ps, b, e, p), ref_pow(b, e, p)) << p << " " << b << " " << e;
+        ASSERT_EQ(powmod(ps, b, e, p), x87ref::powmod(x87, b, e)) << p << " " << b << " " << e;
         if (e < kPLimit) {
-          ASSERT_EQ(pow2mod(e, p), x87ref::pow2mod(x87, e)) << p << " " << e;
+          ASSERT_EQ(pow2mod(ps, e, p), x87ref::pow2mod(x87, e)) << p << " " << e;
         }
       }
     }
     for (int i = 0; i < 100; ++i) {
       const uint64_t e = rng();
       const uint64_t b = rng() % p;
-      ASSERT_EQ(pow2mod(e, p), ref_pow(2, e, p)) << p << " " << e;
-      ASSERT_EQ(powmod(b, e, p), ref_pow(b, e, p)) << p << " " << b << " " << e;
+      ASSERT_EQ(pow2mod(ps, e, p), ref_pow(2, e, p)) << p << " " << e;
+      ASSERT_EQ(powmod(ps, b, e, p), ref_pow(b, e, p)) << p << " " << b << " " << e;
     }
+  }
+}
+
+// Two workers' contexts for different primes, used in turn: every product
+// and power reads only its own context, and setting one (its modulus or its
+// fixed multiplier) leaves the other as it was. One of the two is the
+// context inside a prime_state, as the workers hold it.
+TEST(ModMul, ContextsOfTwoPrimesUsedInTurn) {
+  std::mt19937_64 rng(4242);
+  const std::vector<uint64_t> primes = test_primes();
+  for (size_t i = 0; i + 1 < primes.size(); i += 2) {
+    const uint64_t p = primes[i], q = primes[i + 1];
+    modulus_ctx a;
+    prime_state b;
+    set_modulus(a, p);
+    set_modulus(b, q);
+    const modulus_ctx a_before = a;
+    ASSERT_EQ(a.globalp, p);
+    ASSERT_EQ(b.globalp, q);
+    for (int j = 0; j < 200; ++j) {
+      const uint64_t x = rng() % p, y = rng() % p, u = rng() % q, v = rng() % q;
+      const uint64_t e = rng() >> (rng() % 64);
+      set_bdivp(a, y);
+      set_bdivp(b, v);
+      ASSERT_EQ(mul_mod_p_b(a, x, y, p), ref_mul(x, y, p)) << p << " " << x << " " << y;
+      ASSERT_EQ(mul_mod_p_b(b, u, v, q), ref_mul(u, v, q)) << q << " " << u << " " << v;
+      ASSERT_EQ(mul_mod_p(a, x, y, p), ref_mul(x, y, p)) << p << " " << x << " " << y;
+      ASSERT_EQ(mul_mod_p(b, u, v, q), ref_mul(u, v, q)) << q << " " << u << " " << v;
+      ASSERT_EQ(square_mod_p(a, x, p), ref_mul(x, x, p)) << p << " " << x;
+      ASSERT_EQ(square_mod_p(b, u, q), ref_mul(u, u, q)) << q << " " << u;
+      ASSERT_EQ(pow2mod(a, e, p), ref_pow(2, e, p)) << p << " " << e;
+      ASSERT_EQ(pow2mod(b, e, q), ref_pow(2, e, q)) << q << " " << e;
+      ASSERT_EQ(powmod(a, x, e, p), ref_pow(x, e, p)) << p << " " << x << " " << e;
+      ASSERT_EQ(powmod(b, u, e, q), ref_pow(u, e, q)) << q << " " << u << " " << e;
+      ASSERT_EQ(a.bdivp, static_cast<uint64_t>((static_cast<u128>(y) << 64) / p));
+      ASSERT_EQ(b.bdivp, static_cast<uint64_t>((static_cast<u128>(v) << 64) / q));
+    }
+    // Moving b to a's prime gives b a's constants and leaves a's alone.
+    set_modulus(b, p);
+    ASSERT_EQ(a.globalp, a_before.globalp);
+    ASSERT_EQ(a.pinv, a_before.pinv);
+    ASSERT_EQ(a.r2, a_before.r2);
+    ASSERT_EQ(b.globalp, p);
+    ASSERT_EQ(b.pinv, a.pinv);
+    ASSERT_EQ(b.r2, a.r2);
   }
 }
 

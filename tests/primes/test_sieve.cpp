@@ -3,11 +3,14 @@
 // whose bit 0 and last bit are primes, and just below 2^50), and the record
 // of factors of p - 1 against two independent computations: stepping every
 // sieving prime >= 73 through the window's numbers N = 1 (mod q), and trial
-// division of p - 1 for a sample of primes.
+// division of p - 1 for a sample of primes. Last, two sieves used in turn on
+// different windows, as two workers use theirs, against primesieve and a
+// sieve running alone.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <primesieve.hpp>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -28,11 +31,13 @@ const std::vector<uint64_t>& base_primes() {
   return primes;
 }
 
-void start_window(uint64_t low) {
+// Sieves the window at low; the next prime handed out is its first.
+void start_window(prime_sieve& s, uint64_t low) {
   base_primes();
-  sievewindowlow = low;
-  sievewindowindex = 0xFFFFFFFFu;
-  eratosthenes_window(low);
+  s.sieve_window(low);
+  ASSERT_EQ(s.window_low(), low);
+  ASSERT_EQ(s.index(), ~0u);
+  ASSERT_TRUE(s.pm1_factors().empty());
 }
 
 // The last sieving prime of the window [low, low + 2^23): the first prime
@@ -78,7 +83,8 @@ TEST(BasePrimes, OddPrimesUpToALimit) {
 }
 
 TEST(Sieve, FirstPrimesAbove1e9AndTheirRecords) {
-  start_window(1000000000);
+  prime_sieve s;
+  start_window(s, 1000000000);
   struct Case { uint64_t p; uint32_t index; std::vector<uint32_t> factors; };
   const Case cases[] = {
       {1000000007, 3, {}},
@@ -87,33 +93,36 @@ TEST(Sieve, FirstPrimesAbove1e9AndTheirRecords) {
       {1000000033, 16, {127}},      // 82021 is above the last sieving prime 31769
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(next_sieved_p(), c.p);
-    EXPECT_EQ(sievewindowindex, c.index);
-    EXPECT_EQ(sievewindowlow, 1000000000u);
-    EXPECT_EQ(as_vector(mappminus1factors(sievewindowindex)), c.factors) << c.p;
+    EXPECT_EQ(s.next(), c.p);
+    EXPECT_EQ(s.index(), c.index);
+    EXPECT_EQ(s.window_low(), 1000000000u);
+    EXPECT_EQ(as_vector(s.pm1_factors_at(s.index())), c.factors) << c.p;
+    EXPECT_EQ(as_vector(s.pm1_factors()), c.factors) << c.p;
   }
   EXPECT_EQ(last_sieving_prime(1000000000), 31769u);
   // Composite bits and bits outside the window have no record.
-  EXPECT_TRUE(mappminus1factors(0).empty());        // 1000000001 = 7 * 11 * 13 * 19 * 52579
-  EXPECT_TRUE(mappminus1factors(kSieveWindowBits).empty());
+  EXPECT_TRUE(s.pm1_factors_at(0).empty());        // 1000000001 = 7 * 11 * 13 * 19 * 52579
+  EXPECT_TRUE(s.pm1_factors_at(kSieveWindowBits).empty());
+  EXPECT_TRUE(s.pm1_factors_at(~0u).empty());
 }
 
-// Walks next_sieved_p from an even start through the given number of
-// windows and compares every prime, its window and its bit with primesieve.
+// Walks next() from an even start through the given number of windows and
+// compares every prime, its window and its bit with primesieve.
 void expect_sequence(uint64_t start, int windows) {
-  start_window(start);
+  prime_sieve s;
+  start_window(s, start);
   const uint64_t end = start + windows * kSieveWindowSize;
   primesieve::iterator it(start + 1);
   uint64_t count = 0;
   for (;;) {
     const uint64_t want = it.next_prime();
-    const uint64_t got = next_sieved_p();
+    const uint64_t got = s.next();
     ASSERT_EQ(got, want) << "after " << count << " primes from " << start;
-    ASSERT_LT(sievewindowindex, kSieveWindowBits);
-    ASSERT_EQ(sievewindowlow + 2 * static_cast<uint64_t>(sievewindowindex) + 1, got);
-    ASSERT_EQ((sievewindowlow - start) % kSieveWindowSize, 0u);
-    ASSERT_LE(sievewindowlow, got);
-    ASSERT_LT(got, sievewindowlow + kSieveWindowSize);
+    ASSERT_LT(s.index(), kSieveWindowBits);
+    ASSERT_EQ(s.window_low() + 2 * static_cast<uint64_t>(s.index()) + 1, got);
+    ASSERT_EQ((s.window_low() - start) % kSieveWindowSize, 0u);
+    ASSERT_LE(s.window_low(), got);
+    ASSERT_LT(got, s.window_low() + kSieveWindowSize);
     if (got >= end) break;
     ++count;
   }
@@ -137,32 +146,58 @@ uint64_t window_with_prime_at(bool first_bit) {
 }
 
 TEST(Sieve, PrimesAtBitZeroAndLastBitAcrossABoundary) {
+  prime_sieve s;
   const uint64_t low0 = window_with_prime_at(true);
-  start_window(low0 - kSieveWindowSize);
+  start_window(s, low0 - kSieveWindowSize);
   const uint64_t before = primesieve::nth_prime(-1, low0);  // last prime below low0
   uint64_t p;
-  while ((p = next_sieved_p()) < before) {}
+  while ((p = s.next()) < before) {}
   EXPECT_EQ(p, before);
-  EXPECT_EQ(sievewindowlow, low0 - kSieveWindowSize);
-  EXPECT_EQ(next_sieved_p(), low0 + 1);
-  EXPECT_EQ(sievewindowlow, low0);
-  EXPECT_EQ(sievewindowindex, 0u);
+  EXPECT_EQ(s.window_low(), low0 - kSieveWindowSize);
+  EXPECT_EQ(s.next(), low0 + 1);
+  EXPECT_EQ(s.window_low(), low0);
+  EXPECT_EQ(s.index(), 0u);
 
   const uint64_t low1 = window_with_prime_at(false);
-  start_window(low1);
+  start_window(s, low1);
   const uint64_t last = low1 + kSieveWindowSize - 1;
-  while ((p = next_sieved_p()) < last) {}
+  while ((p = s.next()) < last) {}
   EXPECT_EQ(p, last);
-  EXPECT_EQ(sievewindowindex, kSieveWindowBits - 1);
-  EXPECT_EQ(next_sieved_p(), primesieve::nth_prime(1, last));
-  EXPECT_EQ(sievewindowlow, low1 + kSieveWindowSize);
+  EXPECT_EQ(s.index(), kSieveWindowBits - 1);
+  EXPECT_EQ(s.next(), primesieve::nth_prime(1, last));
+  EXPECT_EQ(s.window_low(), low1 + kSieveWindowSize);
+}
+
+// next_in_window stops at the window's end, whether its last bit is a prime
+// or not, and keeps returning 0 there; next() then goes on with the
+// following window.
+TEST(Sieve, NextInWindowStopsAtTheEnd) {
+  const uint64_t low1 = window_with_prime_at(false);
+  for (const uint64_t low : {low1, uint64_t{1000000000}}) {
+    SCOPED_TRACE(low);
+    prime_sieve s;
+    start_window(s, low);
+    const uint64_t last = primesieve::nth_prime(-1, low + kSieveWindowSize);  // last prime of the window
+    uint64_t p, prev = 0, count = 0;
+    while ((p = s.next_in_window()) != 0) {
+      prev = p;
+      ++count;
+    }
+    EXPECT_EQ(prev, last);
+    EXPECT_EQ(count, primesieve::count_primes(low, low + kSieveWindowSize - 1));
+    EXPECT_EQ(s.next_in_window(), 0u);
+    EXPECT_EQ(s.window_low(), low);
+    EXPECT_EQ(s.next(), primesieve::nth_prime(1, last));
+    EXPECT_EQ(s.window_low(), low + kSieveWindowSize);
+  }
 }
 
 // Every bit of the window: the record must be, for a prime N, exactly the
 // primes q from 73 to the last sieving prime with q | N - 1, ascending; and
 // empty for a composite. Expected lists come from primesieve's primes.
 void expect_records_match(uint64_t low) {
-  start_window(low);
+  prime_sieve s;
+  start_window(s, low);
   const uint64_t lastq = last_sieving_prime(low);
   std::vector<char> is_prime(kSieveWindowBits, 0);
   std::vector<uint64_t> window_primes;
@@ -189,7 +224,7 @@ void expect_records_match(uint64_t low) {
   for (uint32_t g = 0; g < kSieveWindowBits; ++g) {
     want.clear();
     for (; k < expected.size() && expected[k].first == g; ++k) want.push_back(expected[k].second);
-    const factor_list got = mappminus1factors(g);
+    const factor_list got = s.pm1_factors_at(g);
     if (got.size() != want.size() || !std::equal(want.begin(), want.end(), got.begin())) {
       ADD_FAILURE() << "record of " << low + 1 + 2 * static_cast<uint64_t>(g) << " (bit " << g << ")";
       return;
@@ -207,7 +242,7 @@ void expect_records_match(uint64_t low) {
       if (q > lastq) break;
       if (q >= 73 && (p - 1) % q == 0) want.push_back(static_cast<uint32_t>(q));
     }
-    EXPECT_EQ(as_vector(mappminus1factors(static_cast<uint32_t>((p - low - 1) / 2))), want) << p;
+    EXPECT_EQ(as_vector(s.pm1_factors_at(static_cast<uint32_t>((p - low - 1) / 2))), want) << p;
   }
 }
 
@@ -216,6 +251,103 @@ TEST(SieveRecord, MatchesIndependentComputation) {
   expect_records_match(window_with_prime_at(true));
   expect_records_match(1ULL << 40);
   expect_records_match(k2_50 - kSieveWindowSize);  // every base prime sieves
+}
+
+// The primes a sieve hands out in one window, each with its record of
+// factors of p - 1: factors[ends[i-1] .. ends[i]) belong to primes[i].
+struct window_walk {
+  uint64_t low = 0;
+  std::vector<uint64_t> primes;
+  std::vector<size_t> ends;
+  std::vector<uint32_t> factors;
+
+  void add(uint64_t p, const factor_list& f) {
+    primes.push_back(p);
+    factors.insert(factors.end(), f.begin(), f.end());
+    ends.push_back(factors.size());
+  }
+};
+
+// Where two walks of the same window first differ ("" when they agree).
+std::string first_difference(const window_walk& got, const window_walk& want) {
+  const size_t n = std::min(got.primes.size(), want.primes.size());
+  for (size_t i = 0; i < n; ++i) {
+    const size_t g0 = i ? got.ends[i - 1] : 0, w0 = i ? want.ends[i - 1] : 0;
+    const std::vector<uint32_t> g(got.factors.begin() + g0, got.factors.begin() + got.ends[i]);
+    const std::vector<uint32_t> w(want.factors.begin() + w0, want.factors.begin() + want.ends[i]);
+    if (got.primes[i] != want.primes[i]) {
+      return "prime " + std::to_string(i) + ": " + std::to_string(got.primes[i]) + " instead of " +
+             std::to_string(want.primes[i]);
+    }
+    if (g != w) return "record of " + std::to_string(got.primes[i]) + " differs";
+  }
+  if (got.primes.size() != want.primes.size()) {
+    return std::to_string(got.primes.size()) + " primes instead of " + std::to_string(want.primes.size());
+  }
+  return "";
+}
+
+// Walks the current window of s to its end.
+void walk_window(prime_sieve& s, window_walk& out) {
+  for (uint64_t p; (p = s.next_in_window()) != 0;) out.add(p, s.pm1_factors());
+}
+
+// Two sieves, as two workers hold them, take windows at different heights
+// and hand out one prime each in turn; each sieves its next window while the
+// other is part-way through its own (the windows hold different numbers of
+// primes). Every window must give exactly primesieve's primes, and primes
+// and records equal to those of one sieve walking the same windows alone.
+TEST(SieveWorkers, TwoSievesUsedInTurnMatchOneAlone) {
+  base_primes();
+  const std::vector<uint64_t> lows[2] = {
+      {1000000000, 1ULL << 40, k2_50 - 2 * kSieveWindowSize},
+      {1000000000 + kSieveWindowSize, k2_50 - kSieveWindowSize, (1ULL << 40) + kSieveWindowSize},
+  };
+  prime_sieve workers[2];
+  std::vector<window_walk> got[2];
+  size_t taken[2] = {0, 0};
+  bool in_window[2] = {false, false};
+  for (bool any = true; any;) {
+    any = false;
+    for (int w = 0; w < 2; ++w) {
+      prime_sieve& s = workers[w];
+      if (!in_window[w]) {
+        if (taken[w] == lows[w].size()) continue;
+        got[w].emplace_back();
+        got[w].back().low = lows[w][taken[w]];
+        s.sieve_window(lows[w][taken[w]++]);
+        in_window[w] = true;
+      }
+      any = true;
+      const uint64_t p = s.next_in_window();
+      if (p == 0) {
+        in_window[w] = false;
+        continue;
+      }
+      ASSERT_EQ(s.window_low(), got[w].back().low);
+      ASSERT_EQ(s.window_low() + 2 * static_cast<uint64_t>(s.index()) + 1, p);
+      got[w].back().add(p, s.pm1_factors());
+    }
+  }
+
+  prime_sieve alone;
+  for (int w = 0; w < 2; ++w) {
+    ASSERT_EQ(got[w].size(), lows[w].size());
+    for (const window_walk& walk : got[w]) {
+      SCOPED_TRACE("worker " + std::to_string(w) + ", window at " + std::to_string(walk.low));
+      std::vector<uint64_t> want_primes;
+      primesieve::generate_primes(walk.low, walk.low + kSieveWindowSize - 1, &want_primes);
+      EXPECT_TRUE(walk.primes == want_primes) << walk.primes.size() << " primes, primesieve "
+                                              << want_primes.size();
+      window_walk want;
+      want.low = walk.low;
+      alone.sieve_window(walk.low);
+      walk_window(alone, want);
+      EXPECT_EQ(want.primes, want_primes);
+      EXPECT_EQ(first_difference(walk, want), "");
+      EXPECT_GT(walk.factors.size(), walk.primes.size() / 4);  // the records are not all empty
+    }
+  }
 }
 
 }  // namespace
