@@ -2,25 +2,25 @@
 // powers, one sieve window, the order-of-two bound, the per-prime test and
 // the three searches it hands over to, and the residue hash table.
 //
-// The per-prime benchmarks take their primes from the start of a real sieve
-// window near 10^9, 10^12 or 2^50 (argument 9, 12 or 50). Before any timing,
-// every prime of the sample goes once through test_idea; that pass records
-// which path the prime takes (no survivor, sph_idea declines, plain search,
-// residue-class search), the state each search starts from, and which primes
-// have a factor. Primes with a factor are left out of every timed set, so no
-// file is written while timing. The counter "share" is the fraction of the
-// sample a set covers; share times time per prime, summed over the sets of a
-// partition, is the cost per prime of that part of the work.
+// The per-prime benchmarks run on one worker, whose sink only counts the
+// hits (nothing is filed or printed). They take their primes from the start
+// of a real sieve window near 10^9, 10^12 or 2^50 (argument 9, 12 or 50).
+// Before any timing, every prime of the sample goes once through the
+// worker's test_prime; that pass records the prime's factors of p - 1 from
+// the sieve, which path the prime takes (no survivor, sph_idea declines,
+// plain search, residue-class search), the state each search starts from,
+// and which primes have a factor. Primes with a factor are left out of every
+// timed set. The counter "share" is the fraction of the sample a set covers;
+// share times time per prime, summed over the sets of a partition, is the
+// cost per prime of that part of the work. (The per-prime benchmarks keep
+// their names test_idea_*, under which earlier results were recorded.)
 //
 // The candidate sets come from the cached candidate file of bench/run.sh
 // (--vex=FILE, or $BRINDLE_BENCH_VEX, default
 // bench/work/vex-n20000000-b1000000.dat); without it the twelve k get their
-// standard classes and empty sets. Factor files go to a temporary directory
-// that is removed at the end.
+// standard classes and empty sets.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -28,6 +28,7 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -39,8 +40,10 @@
 #include "search/bsgs.h"
 #include "search/hash.h"
 #include "search/order_bound.h"
-#include "search/per_prime.h"
+#include "search/plan.h"
+#include "search/sink.h"
 #include "search/sph.h"
+#include "search/worker.h"
 
 #ifndef BRINDLE_SOURCE_DIR
 #define BRINDLE_SOURCE_DIR "."
@@ -126,19 +129,20 @@ void per_op(benchmark::State& state, uint64_t ops, const char* name = "ns/op") {
 }
 
 // ---------------------------------------------------------------------------
-// Which window the sieve currently holds (eratosthenes_window leaves
-// sievewindowlow alone, so the benchmarks keep track themselves).
-uint64_t sieved_low = 0;
-bool sieved_valid = false;
+// The one worker of the per-prime benchmarks, on the plan of the candidate
+// file; its sink counts the hits.
 
-void sieve_at(uint64_t low) {
-  if (sieved_valid && sieved_low == low) return;
-  sievewindowlow = low;
-  sievewindowindex = ~0u;
-  eratosthenes_window(low);
-  sieved_low = low;
-  sieved_valid = true;
-}
+class counting_sink final : public factor_sink {
+ public:
+  void hit(const factor_hit&) override { ++hits; }
+  uint64_t hits = 0;
+};
+
+search_plan the_plan;
+counting_sink the_sink;
+std::unique_ptr<worker> the_worker;
+
+worker& bench_worker() { return *the_worker; }
 
 // ---------------------------------------------------------------------------
 // Per-prime sample of a range.
@@ -149,17 +153,20 @@ enum path_t : uint8_t { path_none, path_declined, path_bsgs, path_classes, path_
 
 struct prime_rec {
   uint64_t p;
-  uint32_t g;       // bit of p in the window
+  uint32_t pm1[8];  // the sieve's record of factors of p - 1
+  uint32_t npm1;
   uint64_t B;       // order bound
   uint32_t nfac;    // ps.o2bfactors after order_2_bound
   uint32_t fac[65]; // ps.ao2bfactors after order_2_bound
-  uint32_t mask_in; // k that survived the elimination of test_idea
+  uint32_t mask_in; // k that survived the elimination of test_prime
   uint64_t amkinv[kNumK];
   path_t path;
   uint32_t mask_out;  // k handed on to the search
   uint64_t M;
   uint64_t X[kNumK];
   bool hit;  // a factor (new or excluded) was reported for p
+
+  factor_list pm1_factors() const { return factor_list{pm1, pm1 + npm1}; }
 };
 
 struct range_ctx {
@@ -169,79 +176,48 @@ struct range_ctx {
   std::vector<uint32_t> all, none, survivors, sph, plain, classes;
 };
 
-uintmax_t factor_bytes() {
-  std::error_code ec;
-  uintmax_t n = 0;
-  for (const char* f : {"fact.txt", "factexcl.txt"}) {
-    const uintmax_t s = std::filesystem::file_size(f, ec);
-    if (!ec) n += s;
-  }
-  return n;
-}
-
-// Sends standard output to /dev/null while it lives: report_factor prints a
-// console line per hit, and the sampling pass finds thousands near 10^9.
-class quiet_stdout {
- public:
-  quiet_stdout() {
-    std::cout.flush();
-    std::fflush(stdout);
-    saved_ = dup(STDOUT_FILENO);
-    const int null = open("/dev/null", O_WRONLY);
-    if (saved_ >= 0 && null >= 0) dup2(null, STDOUT_FILENO);
-    if (null >= 0) close(null);
-  }
-  ~quiet_stdout() {
-    std::cout.flush();
-    std::fflush(stdout);
-    if (saved_ >= 0) {
-      dup2(saved_, STDOUT_FILENO);
-      close(saved_);
-    }
-  }
-  quiet_stdout(const quiet_stdout&) = delete;
-  quiet_stdout& operator=(const quiet_stdout&) = delete;
-
- private:
-  int saved_;
-};
-
 range_ctx& context(int64_t arg) {
   static std::map<int64_t, range_ctx> cache;
   auto it = cache.find(arg);
   if (it != cache.end()) return it->second;
   range_ctx& c = cache[arg];
   c.low = range_low(arg);
-  sieved_valid = false;
-  sieve_at(c.low);
+  worker& w = bench_worker();
+  prime_state& ps = w.ps;
+  sph_trace_t trace{};
+  w.trace = &trace;
+  w.sieve.sieve_window(c.low);
   c.recs.resize(kSample);
-  const quiet_stdout quiet;
   for (uint32_t j = 0; j < kSample; ++j) {
     prime_rec& r = c.recs[j];
-    r.p = next_sieved_p();
-    if (sievewindowlow != c.low) {
+    r.p = w.sieve.next();
+    if (w.sieve.window_low() != c.low) {
       std::fprintf(stderr, "micro: the sample ran past the first window\n");
       std::exit(1);
     }
-    r.g = sievewindowindex;
+    const factor_list pm1 = w.sieve.pm1_factors();
+    r.npm1 = 0;
+    for (const uint32_t q : pm1) {
+      if (r.npm1 < 8) r.pm1[r.npm1++] = q;
+    }
     set_modulus(ps, r.p);
-    r.B = order_2_bound(r.p);
+    r.B = order_2_bound(ps, r.p, r.pm1_factors(), the_plan.nhigh);
     r.nfac = ps.o2bfactors;
     std::memcpy(r.fac, ps.ao2bfactors, sizeof r.fac);
 
-    const uintmax_t before = factor_bytes();
-    sph_trace.mask_in = 0;  // stays 0 when test_idea does not call sph_idea
-    test_idea(r.p);
-    r.hit = factor_bytes() != before;
+    const uint64_t before = the_sink.hits;
+    trace.mask_in = 0;  // stays 0 when test_prime does not call sph_idea
+    w.test_prime(r.p, r.pm1_factors());
+    r.hit = the_sink.hits != before;
     std::memcpy(r.amkinv, ps.amkinv, sizeof r.amkinv);
-    r.mask_in = sph_trace.mask_in;
-    r.mask_out = sph_trace.mask;
-    r.M = sph_trace.M;
-    std::memcpy(r.X, sph_trace.X, sizeof r.X);
+    r.mask_in = trace.mask_in;
+    r.mask_out = trace.mask;
+    r.M = trace.M;
+    std::memcpy(r.X, trace.X, sizeof r.X);
     if (r.mask_in == 0) {
       r.path = path_none;
     } else {
-      switch (sph_trace.outcome) {
+      switch (trace.outcome) {
         case sph_declined: r.path = path_declined; break;
         case sph_to_bsgs: r.path = path_bsgs; break;
         case sph_to_classes: r.path = path_classes; break;
@@ -259,6 +235,7 @@ range_ctx& context(int64_t arg) {
     if (r.path == path_declined || r.path == path_bsgs) c.plain.push_back(j);
     if (r.path == path_classes) c.classes.push_back(j);
   }
+  w.trace = nullptr;
   return c;
 }
 
@@ -280,8 +257,8 @@ void over_primes(benchmark::State& state, const range_ctx& c, const std::vector<
   state.counters["primes"] = static_cast<double>(set.size());
 }
 
-// Puts back the state test_idea leaves for the searches of a prime.
-inline void restore_search_state(const prime_rec& r) {
+// Puts back the state test_prime leaves for the searches of a prime.
+inline void restore_search_state(prime_state& ps, const prime_rec& r) {
   set_modulus(ps, r.p);
   std::memcpy(ps.ao2bfactors, r.fac, sizeof r.fac);
   ps.o2bfactors = r.nfac;
@@ -294,6 +271,7 @@ inline void restore_search_state(const prime_rec& r) {
 constexpr int kChain = 256;
 
 void BM_mul_mod_p_latency(benchmark::State& state) {
+  modulus_ctx ps;
   const uint64_t p = range_prime(state.range(0));
   set_modulus(ps, p);
   uint64_t s = 1;
@@ -307,6 +285,7 @@ void BM_mul_mod_p_latency(benchmark::State& state) {
 }
 
 void BM_mul_mod_p_throughput(benchmark::State& state) {
+  modulus_ctx ps;
   const uint64_t p = range_prime(state.range(0));
   set_modulus(ps, p);
   constexpr int kN = 1024;
@@ -323,6 +302,7 @@ void BM_mul_mod_p_throughput(benchmark::State& state) {
 
 // The walk step of every search: y = y*d with the quotient d/p precomputed.
 void BM_mul_mod_p_b_latency(benchmark::State& state) {
+  modulus_ctx ps;
   const uint64_t p = range_prime(state.range(0));
   set_modulus(ps, p);
   uint64_t s = 3;
@@ -339,6 +319,7 @@ void BM_mul_mod_p_b_latency(benchmark::State& state) {
 constexpr int kPowInputs = 64;
 
 void BM_powmod_40bit(benchmark::State& state) {
+  modulus_ctx ps;
   const uint64_t p = range_prime(state.range(0));
   set_modulus(ps, p);
   uint64_t s = 4, bases[kPowInputs], exps[kPowInputs];
@@ -355,6 +336,7 @@ void BM_powmod_40bit(benchmark::State& state) {
 }
 
 void BM_pow2mod_40bit(benchmark::State& state) {
+  modulus_ctx ps;
   const uint64_t p = range_prime(state.range(0));
   set_modulus(ps, p);
   uint64_t s = 5, exps[kPowInputs];
@@ -375,6 +357,8 @@ void BM_pow2mod_40bit(benchmark::State& state) {
 constexpr int kTable = 1263;
 
 void BM_hash_store(benchmark::State& state) {
+  prime_state ps;
+  hash_init(ps, the_plan.nhigh);
   std::vector<hash_entry_t> keys(kTable);
   uint64_t s = 6;
   for (auto& k : keys) k = make_hash_entry(splitmix(s) & ((1ULL << 40) - 1));
@@ -387,6 +371,8 @@ void BM_hash_store(benchmark::State& state) {
 }
 
 void BM_hash_lookup_miss(benchmark::State& state) {
+  prime_state ps;
+  hash_init(ps, the_plan.nhigh);
   uint64_t s = 7;
   clear_hash(ps);
   for (int i = 0; i < kTable; ++i) {
@@ -409,15 +395,13 @@ void BM_hash_lookup_miss(benchmark::State& state) {
 
 void BM_eratosthenes_window(benchmark::State& state) {
   const uint64_t low = range_low(state.range(0));
-  sieved_valid = false;
-  sieve_at(low);
+  prime_sieve sieve;
+  sieve.sieve_window(low);
   uint64_t primes = 0;
-  while (next_sieved_p() < low + kSieveWindowSize) ++primes;
-  sieved_valid = false;
+  while (sieve.next_in_window() != 0) ++primes;
   for (auto _ : state) {
-    eratosthenes_window(low);
+    sieve.sieve_window(low);
   }
-  sieved_valid = false;  // the windows above left the sieve one window further on
   state.counters["ns/prime"] = benchmark::Counter(
       static_cast<double>(state.iterations() * primes),
       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
@@ -429,21 +413,17 @@ void BM_eratosthenes_window(benchmark::State& state) {
 
 void BM_order_2_bound(benchmark::State& state) {
   range_ctx& c = context(state.range(0));
-  sieve_at(c.low);
-  over_primes(state, c, c.all, [](const prime_rec& r) {
-    sievewindowindex = r.g;
+  prime_state& ps = bench_worker().ps;
+  over_primes(state, c, c.all, [&ps](const prime_rec& r) {
     set_modulus(ps, r.p);
-    benchmark::DoNotOptimize(order_2_bound(r.p));
+    benchmark::DoNotOptimize(order_2_bound(ps, r.p, r.pm1_factors(), the_plan.nhigh));
   });
 }
 
 void run_test_idea(benchmark::State& state, std::vector<uint32_t> range_ctx::*set) {
   range_ctx& c = context(state.range(0));
-  sieve_at(c.low);
-  over_primes(state, c, c.*set, [](const prime_rec& r) {
-    sievewindowindex = r.g;
-    test_idea(r.p);
-  });
+  worker& w = bench_worker();
+  over_primes(state, c, c.*set, [&w](const prime_rec& r) { w.test_prime(r.p, r.pm1_factors()); });
 }
 
 // Every prime of the sample (without a factor): the average cost per prime.
@@ -455,29 +435,32 @@ void BM_test_idea_survivors(benchmark::State& state) { run_test_idea(state, &ran
 // the survivors to (check_factors or check_factors_sph).
 void BM_sph_idea(benchmark::State& state) {
   range_ctx& c = context(state.range(0));
-  over_primes(state, c, c.sph, [](const prime_rec& r) {
-    restore_search_state(r);
-    benchmark::DoNotOptimize(sph_idea(r.p, r.B, r.mask_in));
+  worker& w = bench_worker();
+  over_primes(state, c, c.sph, [&w](const prime_rec& r) {
+    restore_search_state(w.ps, r);
+    benchmark::DoNotOptimize(sph_idea(w, r.p, r.B, r.mask_in));
   });
 }
 
 // The plain search on the primes that reach it (sph_idea declined, or M <= 49).
 void BM_check_factors(benchmark::State& state) {
   range_ctx& c = context(state.range(0));
-  over_primes(state, c, c.plain, [](const prime_rec& r) {
-    set_modulus(ps, r.p);
-    std::memcpy(ps.amkinv, r.amkinv, sizeof r.amkinv);
-    check_factors(r.p, r.mask_out);
+  worker& w = bench_worker();
+  over_primes(state, c, c.plain, [&w](const prime_rec& r) {
+    set_modulus(w.ps, r.p);
+    std::memcpy(w.ps.amkinv, r.amkinv, sizeof r.amkinv);
+    check_factors(w, r.p, r.mask_out);
   });
 }
 
 // The residue-class search on the primes that reach it.
 void BM_check_factors_sph(benchmark::State& state) {
   range_ctx& c = context(state.range(0));
-  over_primes(state, c, c.classes, [](const prime_rec& r) {
-    set_modulus(ps, r.p);
-    std::memcpy(ps.amkinv, r.amkinv, sizeof r.amkinv);
-    check_factors_sph(r.p, r.mask_out, static_cast<uint32_t>(r.M), r.X);
+  worker& w = bench_worker();
+  over_primes(state, c, c.classes, [&w](const prime_rec& r) {
+    set_modulus(w.ps, r.p);
+    std::memcpy(w.ps.amkinv, r.amkinv, sizeof r.amkinv);
+    check_factors_sph(w, r.p, r.mask_out, static_cast<uint32_t>(r.M), r.X);
   });
 }
 
@@ -551,27 +534,15 @@ int main(int argc, char** argv) {
     standard_candidates();
     source = "standard classes, empty sets";
   }
-  initialize();
-  hash_init(ps, nhigh);
+  build_search_plan(the_plan);
+  the_worker = std::make_unique<worker>(the_plan, the_sink);
   eratosthenes_base(1 << 25);
   benchmark::AddCustomContext("candidates", source);
   benchmark::AddCustomContext("nhigh", std::to_string(nhigh));
-  benchmark::AddCustomContext("standard_kpowers", standard_kpowers ? "yes" : "no");
-
-  // report_factor writes to the current directory.
-  char tmpl[] = "/tmp/brindle_micro_XXXXXX";
-  if (mkdtemp(tmpl) == nullptr) {
-    std::perror("micro: mkdtemp");
-    return 1;
-  }
-  const std::filesystem::path old = std::filesystem::current_path();
-  std::filesystem::current_path(tmpl);
+  benchmark::AddCustomContext("standard_kpowers", the_plan.standard_kpowers ? "yes" : "no");
 
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-
-  std::filesystem::current_path(old);
-  std::error_code ec;
-  std::filesystem::remove_all(tmpl, ec);
+  the_worker.reset();
   return 0;
 }

@@ -18,7 +18,7 @@ usage: bench/profile.sh [-b <brindle>] [-p <pmin>] [-w <width>] [-t perf|callgri
 	-h = show this text
 perf: share of the samples per function, of all samples and of the samples
 outside start-up (reading Vex.dat, the base primes, allocation, the kernel).
-callgrind: instructions of the per-prime test (test_idea and all it calls)
+callgrind: instructions of the per-prime test (worker::test_prime and all it calls)
 per prime, and the self cost per prime of each function it runs; start-up
 and the sieve are not counted (the sieve's share is in the perf profile).
 EOF
@@ -131,11 +131,11 @@ if [ "$tools" != perf ]; then
   command -v valgrind >/dev/null || die "valgrind is not installed"
   w=${width:-2000000}
   echo "== callgrind (instructions): $(basename "$binary") -f $pmin $((pmin + w))"
-  # Only the per-prime test (test_idea and everything it calls) is counted,
+  # Only the per-prime test (worker::test_prime and everything it calls) is counted,
   # so start-up and the sieve stay out and a short range gives exact
   # per-prime figures. The sieve's share is in the perf profile.
   run_in callgrind "$w" valgrind --tool=callgrind --callgrind-out-file=callgrind.out \
-    '--toggle-collect=test_idea*'
+    '--toggle-collect=*test_prime*'
   echo "primes: $primes"
   out=$scratch/callgrind/callgrind.out
   self=$(callgrind_annotate --threshold=100 "$out" 2>/dev/null)
@@ -145,16 +145,16 @@ if [ "$tools" != perf ]; then
         v = $1; gsub(/,/, "", v); name = $0; sub(/^ *[0-9,]+ +\( *[0-9.]+%\) +/, "", name)
         if (short(name) == want) { print v; exit } }' want="$1" <<<"$incl"
   }
-  test_idea=$(inc_of test_idea)
+  test_idea=$(inc_of worker::test_prime)
   awk -v t="${test_idea:-0}" -v n="$primes" 'BEGIN {
-    printf "per-prime test (test_idea, inclusive): %.0f instructions per prime\n", t / n }'
+    printf "per-prime test (worker::test_prime, inclusive): %.0f instructions per prime\n", t / n }'
   echo
   awk "$short_name"'
     /^ *[0-9,]+ +\( *[0-9.]+%\) +[^ ]*:/ {
       v = $1; gsub(/,/, "", v); name = $0; sub(/^ *[0-9,]+ +\( *[0-9.]+%\) +/, "", name)
       f = short(name)
       if (++k > lines) next
-      if (k == 1) printf "%-55s %12s %12s\n", "function (self)", "Ir/prime", "% test_idea"
+      if (k == 1) printf "%-55s %12s %12s\n", "function (self)", "Ir/prime", "% test_prime"
       printf "%-55s %12.0f %11.1f%%\n", substr(f, 1, 55), v / n, (t > 0 ? 100 * v / t : 0)
     }
     ' lines="$lines" n="$primes" t="${test_idea:-0}" <<<"$self"

@@ -1,6 +1,6 @@
 // Where the search hands its hits. The search itself never opens a file,
 // prints or decides whether a hit is new: it passes each one, in the order
-// found, to a sink. The program's sink (app/committer.h) files it; a worker
+// found, to a sink. The program's sink (app/factor_sink.h) files it; a worker
 // thread's sink buffers it for the committer; tests record it.
 #pragma once
 #include <cstdint>

@@ -1,5 +1,6 @@
 // Shared helpers of the factor-search tests: 128-bit reference arithmetic,
-// a temporary working directory, candidate-slot setup and factor-file parsing.
+// a temporary working directory, candidate-slot setup, factor-file parsing
+// and recorded hits as factor lines.
 #pragma once
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -16,7 +17,8 @@
 
 #include "db/candidates.h"
 #include "db/settings.h"
-#include "search/per_prime.h"
+#include "search/plan.h"
+#include "search/sink.h"
 
 namespace search_test {
 
@@ -89,6 +91,9 @@ struct hit {
   bool operator<(const hit& o) const { return std::tie(p, k, n) < std::tie(o.p, o.k, o.n); }
   bool operator==(const hit& o) const { return p == o.p && k == o.k && n == o.n; }
 };
+
+// A recorded hit as its factor line names it, with k from the slot's ak.
+inline hit as_hit(const factor_hit& h) { return hit{h.p, ak[h.slot], h.n}; }
 
 // Parses every line of a factor file; a malformed line is a test failure.
 inline std::vector<hit> read_hits(const std::string& name) {

@@ -1,7 +1,7 @@
 // The general search against brute force: for small nhigh every n from 0 to
-// nhigh is tried directly (2^n mod p in 128-bit arithmetic), and the factors
-// reported must be exactly the hits in the listed residue classes, each once,
-// in the right file. Cases: class moduli that divide the stride 15840 and
+// nhigh is tried directly (2^n mod p in 128-bit arithmetic), and the hits the
+// worker hands on must be exactly those in the listed residue classes, each
+// once; filed through the program's sink they land in the right file. Cases: class moduli that divide the stride 15840 and
 // moduli that do not (multiplier 7 or 9, a modulus above the stride, several
 // strides in one call), primes whose order of 2 divides 15840 (every giant
 // step is 1), a mask that leaves slots out, nhigh below the stride, and hits
@@ -12,7 +12,6 @@
 #include <map>
 #include <random>
 #include <set>
-#include <sstream>
 #include <utility>
 #include <string>
 #include <vector>
@@ -20,7 +19,9 @@
 #include "arith/modmul.h"
 #include "search/bsgs.h"
 #include "search/hash.h"
+#include "search/worker.h"
 #include "search_test_util.h"
+#include "worker_rig.h"
 
 namespace {
 
@@ -85,7 +86,8 @@ class BsgsTest : public testing::Test {
   void TearDown() override { reset_db(kDefaultNhigh); }
 
   // Sets up the slots, forces hits where the prime allows it, runs the
-  // search and checks the factor files against brute force.
+  // search and checks its hits, and the factor files they are filed to,
+  // against brute force.
   // With hint_M > 0 (a divisor of the order of 2, ord), the search gets the
   // residue of every slot's solutions modulo hint_M, as the Pohlig-Hellman
   // search hands it over; the hits must be the same.
@@ -118,10 +120,7 @@ class BsgsTest : public testing::Test {
       }
     }
     uint64_t target[kNumK];
-    for (int i = 0; i < kNumK; ++i) {
-      target[i] = ref_inv(p - static_cast<uint64_t>(ak[i]) % p, p);
-      ps.amkinv[i] = target[i];
-    }
+    for (int i = 0; i < kNumK; ++i) target[i] = ref_inv(p - static_cast<uint64_t>(ak[i]) % p, p);
 
     // Brute force: every n up to nhigh in a listed class of a slot of the mask.
     std::vector<reference_hit> expected;
@@ -145,45 +144,60 @@ class BsgsTest : public testing::Test {
       }
     }
 
-    hash_init(nh);
-    set_modulus(p);
+    rig_.rebuild();
+    rig_.sink.filing = true;
+    worker& w = rig_.w;
+    for (int i = 0; i < kNumK; ++i) w.ps.amkinv[i] = target[i];
+    set_modulus(w.ps, p);
     testing::internal::CaptureStdout();
     if (hint_M == 0) {
-      check_factors(p, c.mask);
+      check_factors(w, p, c.mask);
     } else {
       // Every solution of slot i is n0 + j*ord with 2^n0 = target[i], so
       // n = n0 (mod hint_M); a slot without solution takes any residue.
       uint64_t X[kNumK] = {};
-      uint64_t w = 1;
+      uint64_t pw = 1;
       for (uint64_t n = 0; n < ord; ++n) {
         for (int i = 0; i < kNumK; ++i) {
-          if (w == target[i]) X[i] = n % hint_M;
+          if (pw == target[i]) X[i] = n % hint_M;
         }
-        w = w * 2 % p;
+        pw = pw * 2 % p;
       }
-      check_factors(p, c.mask, hint_M, X);
+      check_factors(w, p, c.mask, hint_M, X);
     }
     const std::string console = testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(rig_.sink.files.failed()) << rig_.sink.files.error();
 
+    // The hits themselves: each a factor, of a k of the mask, in one of its
+    // listed classes, found once; those up to nhigh exactly the brute force.
+    std::set<std::pair<int, uint32_t>> got_hits, want_hits;
+    for (const reference_hit& h : expected) want_hits.emplace(h.slot, h.n);
+    std::set<std::pair<int, uint32_t>> seen;
+    size_t above = 0;
+    for (const factor_hit& h : rig_.sink.hits) {
+      ASSERT_LT(h.slot, kNumK);
+      const std::string line = std::to_string(ak[h.slot]) + "*2^" + std::to_string(h.n) + "+1";
+      EXPECT_EQ(h.p, p) << line;
+      EXPECT_EQ(h.xmod, 0u) << line;
+      EXPECT_FALSE(h.only_if_candidate) << line;
+      EXPECT_TRUE(ref_divides(p, static_cast<uint64_t>(ak[h.slot]), h.n)) << line;
+      EXPECT_TRUE(((c.mask >> h.slot) & 1) && listed(h.slot, h.n))
+          << "outside the listed classes: " << line;
+      EXPECT_TRUE(seen.insert({h.slot, h.n}).second) << "reported twice: " << line;
+      if (h.n <= nh) got_hits.emplace(h.slot, h.n); else ++above;
+    }
+    EXPECT_EQ(got_hits, want_hits);
+
+    // Filed: the new factors to "fact.txt", the others to "factexcl.txt",
+    // every hit one line there and one on the console.
     const std::vector<hit> fact = read_hits("fact.txt");
     const std::vector<hit> excl = read_hits("factexcl.txt");
     std::set<hit> got_fact(fact.begin(), fact.end());
-    std::set<hit> got_excl_in_range, all;
-    size_t above = 0;
+    std::set<hit> got_excl_in_range;
     for (const hit& h : excl) {
-      if (h.n <= nh) got_excl_in_range.insert(h); else ++above;
+      if (h.n <= nh) got_excl_in_range.insert(h);
     }
-    for (const std::vector<hit>* f : {&fact, &excl}) {
-      for (const hit& h : *f) {
-        EXPECT_TRUE(all.insert(h).second) << "reported twice: " << h.k << "*2^" << h.n << "+1";
-        EXPECT_TRUE(ref_divides(p, static_cast<uint64_t>(h.k), h.n));
-        bool in_class = false;
-        for (int i = 0; i < kNumK; ++i) {
-          in_class |= ((c.mask >> i) & 1) && ak[i] == h.k && listed(i, static_cast<uint32_t>(h.n));
-        }
-        EXPECT_TRUE(in_class) << "outside the listed classes: " << h.k << "*2^" << h.n << "+1";
-      }
-    }
+    EXPECT_EQ(fact.size() + excl.size(), rig_.sink.hits.size());
     EXPECT_EQ(got_fact, want_fact);
     EXPECT_EQ(got_excl_in_range, want_excl);
     EXPECT_EQ(fact.size() + excl.size(), static_cast<size_t>(std::count(console.begin(), console.end(), '\n')));
@@ -201,15 +215,20 @@ class BsgsTest : public testing::Test {
   }
 
   // Gives slot 0 the k (below p < 2^31) for which p divides k*2^n+1, runs
-  // the search for slot 0 alone and returns the console output.
-  static std::string search_slot0_with_factor_at(uint64_t p, uint32_t n) {
+  // the search for slot 0 alone, files its hits and returns the console
+  // output.
+  std::string search_slot0_with_factor_at(uint64_t p, uint32_t n) {
     ak[0] = static_cast<int32_t>(k_with_factor(p, n));
-    ps.amkinv[0] = ref_inv(p - static_cast<uint64_t>(ak[0]), p);
-    hash_init(nhigh);
-    set_modulus(p);
+    rig_.rebuild();
+    rig_.sink.filing = true;
+    worker& w = rig_.w;
+    w.ps.amkinv[0] = ref_inv(p - static_cast<uint64_t>(ak[0]), p);
+    set_modulus(w.ps, p);
     testing::internal::CaptureStdout();
-    check_factors(p, 1);
-    return testing::internal::GetCapturedStdout();
+    check_factors(w, p, 1);
+    const std::string console = testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(rig_.sink.files.failed()) << rig_.sink.files.error();
+    return console;
   }
 
   static size_t count_of(const std::string& text, const std::string& what) {
@@ -219,6 +238,7 @@ class BsgsTest : public testing::Test {
   }
 
   size_t total_hits_ = 0;
+  testrig::worker_rig rig_;
 };
 
 // Primes from 10^9 to just below 2^31 and a little above it: random ones
@@ -344,7 +364,7 @@ TEST_F(BsgsTest, ClassModulusNear2To32) {
   }
 }
 
-// The console lines come in the order of the walks: one table per stride
+// The hits come in the order of the walks: one table per stride
 // (15840 first, then the other strides in order of their first k), per k in
 // index order, per listed residue, per walk position u, per giant step j
 // (equal table entries in the order stored). The expected order is worked
@@ -359,7 +379,6 @@ TEST_F(BsgsTest, HitsComeInWalkOrder) {
   for (const search_case& c : cases()) {
     for (uint64_t p : primes) {
       SCOPED_TRACE(std::string(c.what) + ", p = " + std::to_string(p));
-      TempDir dir;
       reset_db(nh);
       for (size_t i = 0; i < c.slots.size(); ++i) {
         const slot_cfg& s = c.slots[i];
@@ -377,10 +396,12 @@ TEST_F(BsgsTest, HitsComeInWalkOrder) {
           }
         }
       }
+      rig_.rebuild();
+      worker& w = rig_.w;
       uint64_t target[kNumK];
       for (int i = 0; i < kNumK; ++i) {
         target[i] = ref_inv(p - static_cast<uint64_t>(ak[i]) % p, p);
-        ps.amkinv[i] = target[i];
+        w.ps.amkinv[i] = target[i];
       }
 
       // Strides in table order, then the expected sequence of hits.
@@ -419,19 +440,12 @@ TEST_F(BsgsTest, HitsComeInWalkOrder) {
         }
       }
 
-      hash_init(nh);
-      set_modulus(p);
-      testing::internal::CaptureStdout();
-      check_factors(p, c.mask);
-      const std::string console = testing::internal::GetCapturedStdout();
+      set_modulus(w.ps, p);
+      check_factors(w, p, c.mask);
       std::vector<std::pair<int64_t, uint64_t>> got;
-      std::istringstream in(console);
-      std::string line;
-      while (std::getline(in, line)) {
-        unsigned long long lp = 0, n = 0;
-        long long k = 0;
-        ASSERT_EQ(std::sscanf(line.c_str(), "%llu | %lld*2^%llu+1", &lp, &k, &n), 3) << line;
-        got.emplace_back(k, n);
+      for (const factor_hit& h : rig_.sink.hits) {
+        EXPECT_EQ(h.p, p);
+        got.emplace_back(ak[h.slot], h.n);
       }
       EXPECT_EQ(got, want);
       total += want.size();

@@ -25,9 +25,10 @@ uint64_t ref_pow(uint64_t b, uint64_t e, uint64_t p) {
 const uint64_t kPrimes[] = {1000000007ULL, 1000000000039ULL, 1125899906842597ULL};
 
 TEST(Lanes, PowExponentsMatchesSquareAndMultiply) {
+  modulus_ctx ps;
   std::mt19937_64 rng(4242);
   for (uint64_t p : kPrimes) {
-    set_modulus(p);
+    set_modulus(ps, p);
     for (int n = 1; n <= kMaxExponentLanes; ++n) {
       for (int round = 0; round < 20; ++round) {
         const uint64_t b = round == 0 ? 1 : round == 1 ? p - 1 : round == 2 ? 0 : rng() % p;
@@ -41,14 +42,14 @@ TEST(Lanes, PowExponentsMatchesSquareAndMultiply) {
             default: e[l] = rng() >> (rng() % 64); break;
           }
         }
-        pow_exponents(b, e, n, out, p);
+        pow_exponents(ps, b, e, n, out, p);
         for (int l = 0; l < n; ++l) {
           ASSERT_EQ(out[l], ref_pow(b, e[l], p)) << "p " << p << " lane " << l << " of " << n;
         }
         // The exponents may be overwritten by the results.
         uint64_t v[kMaxExponentLanes];
         for (int l = 0; l < n; ++l) v[l] = e[l];
-        pow_exponents(b, v, n, v, p);
+        pow_exponents(ps, b, v, n, v, p);
         for (int l = 0; l < n; ++l) ASSERT_EQ(v[l], out[l]);
       }
     }
@@ -56,15 +57,16 @@ TEST(Lanes, PowExponentsMatchesSquareAndMultiply) {
 }
 
 TEST(Lanes, PowLanesMatchesSquareAndMultiply) {
+  modulus_ctx ps;
   std::mt19937_64 rng(99);
   for (uint64_t p : kPrimes) {
-    set_modulus(p);
+    set_modulus(ps, p);
     for (int n = 1; n <= 12; ++n) {
       for (uint64_t e : {uint64_t{0}, uint64_t{1}, uint64_t{2}, uint64_t{1} << 40, (uint64_t{1} << 50) - 1,
                          rng() % p, rng()}) {
         uint64_t v[12], b[12];
         for (int l = 0; l < n; ++l) b[l] = v[l] = l == 0 ? 1 : l == 1 ? p - 1 : rng() % p;
-        pow_lanes(v, n, e, p);
+        pow_lanes(ps, v, n, e, p);
         for (int l = 0; l < n; ++l) ASSERT_EQ(v[l], ref_pow(b[l], e, p)) << "p " << p << " e " << e;
       }
     }

@@ -7,10 +7,13 @@
 //     the sieve's record), 2^(B/q) != 1, and (p - 1)/B has only known prime
 //     factors, so the unknown part of p - 1 stays in B;
 //   - the grouped moduli multiply to a divisor of B, each modulus f has no
-//     prime factor above 2^24, and 2^(B/f) has order exactly f.
+//     prime factor above 2^24, and 2^(B/f) has order exactly f;
+// and, given the factor list of another prime, B still a multiple of the
+// order of 2 (computed independently, by factoring p - 1).
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <vector>
 
 #include "arith/modmul.h"
@@ -18,6 +21,7 @@
 #include "db/candidates.h"
 #include "primes/sieve.h"
 #include "search/order_bound.h"
+#include "test_sph_support.h"
 
 namespace {
 
@@ -46,21 +50,21 @@ std::vector<uint64_t> prime_factors(uint64_t f) {
   return out;
 }
 
-void start_window(uint64_t low) {
+// Sieves the window at low (the base primes built once), so that next()
+// walks its primes from the first.
+void start_window(prime_sieve& sieve, uint64_t low) {
   static const bool base_built = (eratosthenes_base(1 << 25), true);
   (void)base_built;
-  sievewindowlow = low;
-  sievewindowindex = 0xFFFFFFFFu;
-  eratosthenes_window(low);
+  sieve.sieve_window(low);
 }
 
-std::vector<uint32_t> grouped() { return std::vector<uint32_t>(ps.ao2bfactors, ps.ao2bfactors + ps.o2bfactors); }
+std::vector<uint32_t> grouped(const prime_state& ps) {
+  return std::vector<uint32_t>(ps.ao2bfactors, ps.ao2bfactors + ps.o2bfactors);
+}
 
-// Restores nhigh after a test that lowers it.
-struct nhigh_guard {
-  uint32_t saved = nhigh;
-  ~nhigh_guard() { nhigh = saved; }
-};
+std::vector<uint32_t> as_vector(factor_list l) { return std::vector<uint32_t>(l.begin(), l.end()); }
+
+factor_list as_list(const std::vector<uint32_t>& v) { return factor_list{v.data(), v.data() + v.size()}; }
 
 TEST(OrderBound, FivePrimesAboveOneBillion) {
   struct Case { uint64_t p; uint32_t nhigh; uint64_t B; std::vector<uint32_t> moduli; };
@@ -75,15 +79,15 @@ TEST(OrderBound, FivePrimesAboveOneBillion) {
       {1000000891, 1000, 1000000890, {486}},      // 5 and 7 left out
       {1000000009, 20000, 125000001, {63, 109}},  // second 109 and 167 left out
   };
-  nhigh_guard guard;
+  prime_sieve sieve;
+  prime_state ps;
   for (const Case& c : cases) {
-    start_window(1000000000);
-    while (next_sieved_p() < c.p) {}
-    ASSERT_EQ(sievewindowlow + 2 * static_cast<uint64_t>(sievewindowindex) + 1, c.p);
-    nhigh = c.nhigh;
-    set_modulus(c.p);
-    EXPECT_EQ(order_2_bound(c.p), c.B) << c.p;
-    EXPECT_EQ(grouped(), c.moduli) << c.p << " nhigh " << c.nhigh;
+    start_window(sieve, 1000000000);
+    while (sieve.next() < c.p) {}
+    ASSERT_EQ(sieve.window_low() + 2 * static_cast<uint64_t>(sieve.index()) + 1, c.p);
+    set_modulus(ps, c.p);
+    EXPECT_EQ(order_2_bound(ps, c.p, sieve.pm1_factors(), c.nhigh), c.B) << c.p;
+    EXPECT_EQ(grouped(ps), c.moduli) << c.p << " nhigh " << c.nhigh;
     EXPECT_EQ(ps.ao2bfactors[ps.o2bfactors], 0u);
   }
 }
@@ -93,14 +97,14 @@ struct property_counts {
   uint64_t large_factor_in_B = 0;  // a known prime factor above 2^24 stayed in B
 };
 
-void check_properties(uint64_t p, uint64_t B, property_counts& counts) {
+void check_properties(const prime_state& ps, uint64_t p, uint64_t B, factor_list pm1, property_counts& counts) {
   ++counts.primes;
   ASSERT_EQ(ref_pow(2, B, p), 1u) << p;
   ASSERT_EQ((p - 1) % B, 0u) << p;
 
   // Known primes: 2, the odd primes to 71, and the sieve's record for p.
   std::vector<uint64_t> known = {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37, 41, 43, 47, 53, 59, 61, 67, 71};
-  for (uint32_t q : mappminus1factors(sievewindowindex)) known.push_back(q);
+  for (uint32_t q : pm1) known.push_back(q);
   uint64_t removed = (p - 1) / B;
   for (uint64_t q : known) {
     while (removed % q == 0) removed /= q;
@@ -131,13 +135,15 @@ void check_properties(uint64_t p, uint64_t B, property_counts& counts) {
 
 TEST(OrderBound, PropertiesOverConsecutivePrimes) {
   property_counts counts;
+  prime_sieve sieve;
+  prime_state ps;
   for (uint64_t low : {1000000000ULL, 1ULL << 40, (1ULL << 50) - kSieveWindowSize}) {
-    start_window(low);
+    start_window(sieve, low);
     for (int i = 0; i < 4000; ++i) {
-      const uint64_t p = next_sieved_p();
-      set_modulus(p);
-      const uint64_t B = order_2_bound(p);
-      check_properties(p, B, counts);
+      const uint64_t p = sieve.next();
+      set_modulus(ps, p);
+      const uint64_t B = order_2_bound(ps, p, sieve.pm1_factors(), kDefaultNhigh);
+      check_properties(ps, p, B, sieve.pm1_factors(), counts);
       if (HasFatalFailure()) return;
     }
   }
@@ -156,11 +162,11 @@ struct walk_result {
   std::vector<uint32_t> moduli;
 };
 
-walk_result plain_walk(uint64_t p, uint32_t nh) {
+walk_result plain_walk(uint64_t p, factor_list pm1, uint32_t nh) {
   std::vector<uint64_t> q;
   uint64_t n = p - 1;
   std::vector<uint64_t> known = {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37, 41, 43, 47, 53, 59, 61, 67, 71};
-  for (uint32_t r : mappminus1factors(sievewindowindex)) known.push_back(r);
+  for (uint32_t r : pm1) known.push_back(r);
   for (uint64_t r : known) {
     while (n % r == 0) {
       q.push_back(r);
@@ -209,7 +215,6 @@ walk_result plain_walk(uint64_t p, uint32_t nh) {
 }
 
 TEST(OrderBound, SameAsThePlainWalk) {
-  nhigh_guard guard;
   struct window {
     uint64_t low;
     uint32_t nhigh;
@@ -220,16 +225,17 @@ TEST(OrderBound, SameAsThePlainWalk) {
                             {(1ULL << 50) - 3 * kSieveWindowSize, 20000000},
                             {(1ULL << 50) - kSieveWindowSize, 100000}};
   uint64_t reduced = 0, multi_copy_runs = 0;
+  prime_sieve sieve;
+  prime_state ps;
   for (const window& w : windows) {
-    nhigh = w.nhigh;
-    start_window(w.low);
+    start_window(sieve, w.low);
     for (int i = 0; i < 3000; ++i) {
-      const uint64_t p = next_sieved_p();
-      set_modulus(p);
-      const uint64_t B = order_2_bound(p);
-      const walk_result want = plain_walk(p, w.nhigh);
+      const uint64_t p = sieve.next();
+      set_modulus(ps, p);
+      const uint64_t B = order_2_bound(ps, p, sieve.pm1_factors(), w.nhigh);
+      const walk_result want = plain_walk(p, sieve.pm1_factors(), w.nhigh);
       ASSERT_EQ(B, want.B) << p;
-      ASSERT_EQ(grouped(), want.moduli) << p << " nhigh " << w.nhigh;
+      ASSERT_EQ(grouped(ps), want.moduli) << p << " nhigh " << w.nhigh;
       ASSERT_EQ(ps.ao2bfactors[ps.o2bfactors], 0u) << p;
       if (B != p - 1) ++reduced;
       if (B % 4 == 0 || B % 9 == 0) ++multi_copy_runs;
@@ -239,6 +245,64 @@ TEST(OrderBound, SameAsThePlainWalk) {
   // copies left in B.
   EXPECT_GT(reduced, 5000u);
   EXPECT_GT(multi_copy_runs, 3000u);
+}
+
+// The factor list of another number: the listed primes that do not divide
+// p - 1 are passed over, so B stays a multiple of the order of 2 (computed
+// here by factoring p - 1 completely), only less reduced than with p's own
+// list, and every grouped modulus f still has 2^(B/f) of order exactly f.
+// Each prime of three windows gets the list of the next prime, no list, and
+// its own list merged with the next prime's, which must change nothing.
+TEST(OrderBound, FactorListOfAnotherPrimeLeavesAMultipleOfTheOrder) {
+  prime_sieve sieve;
+  prime_state ps;
+  uint64_t foreign_primes = 0, less_reduced = 0;
+  for (uint64_t low : {1000000000ULL, 1ULL << 40, (1ULL << 50) - kSieveWindowSize}) {
+    start_window(sieve, low);
+    std::vector<uint64_t> primes;
+    std::vector<std::vector<uint32_t>> lists;
+    for (int i = 0; i < 601; ++i) {
+      primes.push_back(sieve.next());
+      lists.push_back(as_vector(sieve.pm1_factors()));
+    }
+    for (size_t i = 0; i + 1 < primes.size(); ++i) {
+      const uint64_t p = primes[i];
+      const std::vector<uint32_t>& own = lists[i];
+      const std::vector<uint32_t>& other = lists[i + 1];
+      std::vector<uint32_t> merged;
+      std::set_union(own.begin(), own.end(), other.begin(), other.end(), std::back_inserter(merged));
+      for (uint32_t q : other) foreign_primes += (p - 1) % q != 0;
+      const uint64_t ord = sphtest::order_of_2(p);
+      set_modulus(ps, p);
+      const uint64_t B_own = order_2_bound(ps, p, as_list(own), kDefaultNhigh);
+      const std::vector<uint32_t> moduli_own = grouped(ps);
+      ASSERT_EQ(B_own % ord, 0u) << p;
+      const std::vector<uint32_t> none;
+      for (const std::vector<uint32_t>* list : {&other, &none}) {
+        const uint64_t B = order_2_bound(ps, p, as_list(*list), kDefaultNhigh);
+        ASSERT_EQ(B % ord, 0u) << p << ": B " << B << " is no multiple of the order " << ord;
+        ASSERT_EQ((p - 1) % B, 0u) << p;
+        ASSERT_EQ(B % B_own, 0u) << p;
+        less_reduced += B != B_own;
+        for (uint32_t i = 0; i < ps.o2bfactors; ++i) {
+          const uint64_t f = ps.ao2bfactors[i];
+          ASSERT_EQ(B % f, 0u) << p << ": modulus " << f;
+          const uint64_t x = ref_pow(2, B / f, p);
+          ASSERT_EQ(ref_pow(x, f, p), 1u) << p << ": modulus " << f;
+          for (uint64_t r : prime_factors(f)) {
+            ASSERT_NE(ref_pow(x, f / r, p), 1u) << p << ": order of 2^(B/" << f << ") is not " << f;
+          }
+        }
+        ASSERT_EQ(ps.ao2bfactors[ps.o2bfactors], 0u) << p;
+      }
+      EXPECT_EQ(order_2_bound(ps, p, as_list(merged), kDefaultNhigh), B_own) << p;
+      EXPECT_EQ(grouped(ps), moduli_own) << p;
+    }
+  }
+  // The lists were foreign indeed, and p's own list mattered at some primes
+  // (those whose order of 2 lacks a recorded prime of p - 1).
+  EXPECT_GT(foreign_primes, 1000u);
+  EXPECT_GT(less_reduced, 0u);
 }
 
 }  // namespace

@@ -1,19 +1,22 @@
-// The per-prime test: the standard-class decision of initialize, the
-// counters, the Jacobi shortcut against Euler's criterion, the elimination
-// against an independent power test, the survivors of thousands of primes
-// against the plain form of the tests, a slot without class information, and
-// whole primes end to end (the real sieve, order bound and searches) against
-// discrete logarithms computed independently, on both the standard and the
-// general elimination path. Every test runs twice: with the power tests on
-// the 52-bit multiply-add vector instructions (skipped where the processor
-// lacks them) and on the scalar path.
+// The per-prime test of a worker: the standard-class decision of the search
+// plan, the counters, the Jacobi shortcut against Euler's criterion, the
+// elimination against an independent power test, the survivors of thousands
+// of primes against the plain form of the tests, a slot without class
+// information, whole primes end to end (the real sieve, order bound and
+// searches) against discrete logarithms computed independently, on both the
+// standard and the general elimination path, and the same hits when the
+// factor list of p - 1 belongs to another prime. Every test runs twice:
+// with the power tests on the 52-bit multiply-add vector instructions
+// (skipped where the processor lacks them) and on the scalar path.
 #include <gtest/gtest.h>
 
 #include <primesieve.hpp>
 
+#include <map>
 #include <numeric>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "arith/ifma.h"
@@ -21,15 +24,17 @@
 #include "primes/sieve.h"
 #include "search/hash.h"
 #include "search/order_bound.h"
-#include "search/per_prime.h"
+#include "search/plan.h"
+#include "search/worker.h"
 #include "search_test_util.h"
+#include "worker_rig.h"
 
 namespace {
 
 using namespace search_test;
 
 constexpr uint32_t kNhigh = 20000000;
-constexpr uint64_t kUnset = 0;  // never an inverse: marks amkinv entries test_idea did not write
+constexpr uint64_t kUnset = 0;  // never an inverse: marks amkinv entries test_prime did not write
 
 // Every remaining n of k is a + M*t: the slot's class, or any n for a slot
 // without class information.
@@ -80,44 +85,50 @@ class PerPrimeTest : public testing::TestWithParam<bool> {
   void TearDown() override {
     use_ifma = cpu_has_ifma();
     reset_db(kDefaultNhigh);
-    initialize();
   }
 
-  // Sieves the window that starts at p - 1, so that the order bound finds
-  // the recorded factors of p - 1 for p, as in a run.
-  static void position_sieve(uint64_t p) {
-    sievewindowlow = p - 1;
-    sievewindowindex = ~0u;
-    eratosthenes_window(p - 1);
-    ASSERT_EQ(next_sieved_p(), p);
+  // Sieves the window that starts at p - 1, so that the worker's sieve
+  // holds the recorded factors of p - 1 for p, as in a run.
+  void position_sieve(uint64_t p) {
+    rig_.w.sieve.sieve_window(p - 1);
+    ASSERT_EQ(rig_.w.sieve.next(), p);
   }
 
   // Walks the primes from 10^9 as a run does (sieve window at 10^9).
-  static void start_walk() {
-    sievewindowlow = 1000000000;
-    sievewindowindex = ~0u;
-    eratosthenes_window(sievewindowlow);
+  void start_walk() { rig_.w.sieve.sieve_window(1000000000); }
+
+  // The next prime of the walk.
+  uint64_t next_prime() { return rig_.w.sieve.next(); }
+
+  // The per-prime test of p, the prime the sieve returned last, with its
+  // recorded factors of p - 1.
+  void test_prime(uint64_t p) { rig_.w.test_prime(p, rig_.w.sieve.pm1_factors()); }
+
+  void clear_inverses() {
+    for (uint64_t& v : rig_.w.ps.amkinv) v = kUnset;
   }
 
-  static void clear_inverses() {
-    for (uint64_t& v : ps.amkinv) v = kUnset;
-  }
+  const search_plan& plan() const { return rig_.plan(); }
+  const search_counters& stats() const { return rig_.w.stats; }
+  const prime_state& ps() const { return rig_.w.ps; }
+
+  testrig::worker_rig rig_;
 };
 
-TEST_P(PerPrimeTest, InitializeRecognisesOnlyTheStandardClasses) {
+TEST_P(PerPrimeTest, PlanRecognisesOnlyTheStandardClasses) {
   standard_db();
-  initialize();
-  ASSERT_TRUE(standard_kpowers);
+  rig_.rebuild();
+  ASSERT_TRUE(plan().standard_kpowers);
   for (int i = 0; i < kNumK; ++i) {
-    const u64_pair t = ak2powa[i];
+    const u64_pair t = plan().ak2powa[i];
     const u128 want = static_cast<u128>(kBuiltinK[i]) << std_akequiv[i];
     const u128 got = t.second == 0 ? t.first : static_cast<u128>(t.first) * t.second;
     EXPECT_TRUE(got == want) << "k index " << i;
     EXPECT_LT(t.first, 1ULL << 40);
     EXPECT_EQ(t.second != 0, std_akequiv[i] > 23);
   }
-  EXPECT_EQ(ak2powa[5].second, 1ULL << 23);  // 22699*2^46
-  EXPECT_EQ(ak2powa[9].first, 33661u);       // a = 0
+  EXPECT_EQ(plan().ak2powa[5].second, 1ULL << 23);  // 22699*2^46
+  EXPECT_EQ(plan().ak2powa[9].first, 33661u);       // a = 0
 
   struct change {
     const char* what;
@@ -133,20 +144,19 @@ TEST_P(PerPrimeTest, InitializeRecognisesOnlyTheStandardClasses) {
   for (const change& c : changes) {
     standard_db();
     c.apply();
-    initialize();
-    EXPECT_FALSE(standard_kpowers) << c.what;
+    rig_.rebuild();
+    EXPECT_FALSE(plan().standard_kpowers) << c.what;
   }
 }
 
 // A prime at which no k can pass: 1 prime tested, 12 k and 1 prime
-// eliminated, no inverse written, no search, no file.
+// eliminated, no inverse written, no search, no hit.
 TEST_P(PerPrimeTest, PrimeWithEveryKEliminated) {
   for (bool standard : {true, false}) {
     SCOPED_TRACE(standard ? "standard path" : "general path");
-    TempDir dir;
     standard ? standard_db() : general_db();
-    initialize();
-    ASSERT_EQ(standard_kpowers, standard);
+    rig_.rebuild();
+    ASSERT_EQ(plan().standard_kpowers, standard);
     primesieve::iterator it(1000000000);
     uint64_t p = it.next_prime();
     auto all_fail = [&] {
@@ -155,16 +165,14 @@ TEST_P(PerPrimeTest, PrimeWithEveryKEliminated) {
     };
     while (!all_fail()) p = it.next_prime();
     position_sieve(p);
-    hash_init(nhigh);
     clear_inverses();
-    const uint64_t tested = stat_testedp, whackedk = stat_whackedk, whackedp = stat_whackedp;
-    test_idea(p);
-    EXPECT_EQ(stat_testedp - tested, 1u);
-    EXPECT_EQ(stat_whackedk - whackedk, 12u);
-    EXPECT_EQ(stat_whackedp - whackedp, 1u);
-    for (uint64_t v : ps.amkinv) EXPECT_EQ(v, kUnset);
-    EXPECT_FALSE(file_exists("fact.txt"));
-    EXPECT_FALSE(file_exists("factexcl.txt"));
+    const search_counters before = stats();
+    test_prime(p);
+    EXPECT_EQ(stats().testedp - before.testedp, 1u);
+    EXPECT_EQ(stats().whackedk - before.whackedk, 12u);
+    EXPECT_EQ(stats().whackedp - before.whackedp, 1u);
+    for (uint64_t v : ps().amkinv) EXPECT_EQ(v, kUnset);
+    EXPECT_TRUE(rig_.sink.hits.empty());
   }
 }
 
@@ -174,26 +182,22 @@ TEST_P(PerPrimeTest, PrimeWithEveryKEliminated) {
 // criterion), whatever order bound the prime has. The inverses of the
 // survivors are (-k)^-1.
 TEST_P(PerPrimeTest, JacobiDecidesWhenTheGcdIsTwo) {
-  TempDir dir;
   standard_db();
-  initialize();
-  ASSERT_TRUE(standard_kpowers);
-  hash_init(nhigh);
+  rig_.rebuild();
+  ASSERT_TRUE(plan().standard_kpowers);
   start_walk();
   int checked = 0, survivors = 0;
   while (checked < 40) {
-    const uint64_t p = next_sieved_p();
+    const uint64_t p = next_prime();
     if (p % 12 != 11) continue;
     clear_inverses();
-    testing::internal::CaptureStdout();
-    test_idea(p);
-    testing::internal::GetCapturedStdout();
+    test_prime(p);
     for (int i = 0; i < kNumK; ++i) {
       const uint64_t f = p - ref_mul(static_cast<uint64_t>(ak[i]), ref_pow(2, akequiv[i], p), p);
       const bool square = ref_pow(f, (p - 1) / 2, p) == 1;
-      EXPECT_EQ(ps.amkinv[i] != kUnset, square) << "p " << p << ", k index " << i;
+      EXPECT_EQ(ps().amkinv[i] != kUnset, square) << "p " << p << ", k index " << i;
       if (square) {
-        EXPECT_EQ(ref_mul(ps.amkinv[i], p - static_cast<uint64_t>(ak[i]), p), 1u);
+        EXPECT_EQ(ref_mul(ps().amkinv[i], p - static_cast<uint64_t>(ak[i]), p), 1u);
         ++survivors;
       }
     }
@@ -219,7 +223,7 @@ void varied_db() {
 // when p does not divide it and, for the standard classes with gcd(M, p - 1)
 // = 2, -k*2^a is a square (Euler's criterion), otherwise when
 // f^(B / gcd(M, B)) = 1 for f = -k*2^a (a = 0, M = 1 without class).
-uint32_t plain_survivors(uint64_t p, uint64_t B) {
+uint32_t plain_survivors(uint64_t p, uint64_t B, bool standard_kpowers) {
   uint32_t mask = 0;
   for (int i = 0; i < kNumK; ++i) {
     const uint64_t km = static_cast<uint64_t>(ak[i]) % p;
@@ -237,7 +241,7 @@ uint32_t plain_survivors(uint64_t p, uint64_t B) {
 
 // For 1500 consecutive primes in each of three windows (10^9, 3*10^10 and
 // just below 2^50) and three kinds of candidate file, the k that survive
-// test_idea (those whose inverse it writes) are exactly those of the plain
+// test_prime (those whose inverse it writes) are exactly those of the plain
 // tests, each with the inverse of p - k, and the counters agree.
 TEST_P(PerPrimeTest, SurvivorsMatchThePlainTests) {
   eratosthenes_base(1 << 25);  // sieves windows up to 2^50
@@ -253,37 +257,33 @@ TEST_P(PerPrimeTest, SurvivorsMatchThePlainTests) {
   uint64_t survivors = 0, eliminated = 0;
   for (const file_kind& kind : kinds) {
     SCOPED_TRACE(kind.name);
-    TempDir dir;
     kind.fill();
-    initialize();
-    ASSERT_EQ(standard_kpowers, kind.standard);
-    hash_init(nhigh);
+    rig_.rebuild();
+    ASSERT_EQ(plan().standard_kpowers, kind.standard);
+    prime_state bound;  // the order bound again, on a state of its own
     for (uint64_t low : lows) {
-      sievewindowlow = low;
-      sievewindowindex = ~0u;
-      eratosthenes_window(low);
-      // Mismatches are collected while the searches' console output is
-      // captured and checked afterwards.
+      rig_.w.sieve.sieve_window(low);
+      // Mismatches are collected and reported after the window.
       std::vector<std::string> mismatches;
-      testing::internal::CaptureStdout();
       for (int n = 0; n < 1500 && mismatches.size() < 5; ++n) {
-        const uint64_t p = next_sieved_p();
+        const uint64_t p = next_prime();
         clear_inverses();
-        const uint64_t whackedk = stat_whackedk, whackedp = stat_whackedp;
-        test_idea(p);
+        const search_counters before = stats();
+        test_prime(p);
         uint32_t got = 0;
         bool inverses_ok = true;
         for (int i = 0; i < kNumK; ++i) {
-          if (ps.amkinv[i] == kUnset) continue;
+          if (ps().amkinv[i] == kUnset) continue;
           got |= 1u << i;
-          inverses_ok &= ref_mul(ps.amkinv[i], p - static_cast<uint64_t>(ak[i]) % p, p) == 1;
+          inverses_ok &= ref_mul(ps().amkinv[i], p - static_cast<uint64_t>(ak[i]) % p, p) == 1;
         }
-        set_modulus(p);
-        const uint32_t want = plain_survivors(p, order_2_bound(p));
+        set_modulus(bound, p);
+        const uint64_t B = order_2_bound(bound, p, rig_.w.sieve.pm1_factors(), nhigh);
+        const uint32_t want = plain_survivors(p, B, plan().standard_kpowers);
         // The searches may eliminate more k, never fewer.
         const uint32_t nwant = static_cast<uint32_t>(__builtin_popcount(want));
-        const bool counters_ok = stat_whackedk - whackedk >= kNumK - nwant &&
-                                 (want != 0 || stat_whackedp - whackedp == 1);
+        const bool counters_ok = stats().whackedk - before.whackedk >= kNumK - nwant &&
+                                 (want != 0 || stats().whackedp - before.whackedp == 1);
         if (got != want || !inverses_ok || !counters_ok) {
           mismatches.push_back("p " + std::to_string(p) + ": survivors " + std::to_string(got) +
                                ", plain tests " + std::to_string(want) +
@@ -292,7 +292,6 @@ TEST_P(PerPrimeTest, SurvivorsMatchThePlainTests) {
         survivors += nwant;
         eliminated += kNumK - nwant;
       }
-      testing::internal::GetCapturedStdout();
       for (const std::string& m : mismatches) ADD_FAILURE() << m;
     }
   }
@@ -305,11 +304,9 @@ TEST_P(PerPrimeTest, SurvivorsMatchThePlainTests) {
 // generated by 2, here made sure by k = -(2^x)^-1. The elimination must stay
 // a necessary condition.
 TEST_P(PerPrimeTest, SlotWithoutClassInformationKeepsSolvableK) {
-  TempDir dir;
-  hash_init(kNhigh);
   start_walk();
   for (int checked = 0; checked < 30; ++checked) {
-    const uint64_t p = next_sieved_p();
+    const uint64_t p = next_prime();
     standard_db();
     const uint64_t k5 = k_with_factor(p, 1000 + checked);
     const uint64_t k6 = k_with_factor(p, 77 + 3 * checked);
@@ -318,17 +315,15 @@ TEST_P(PerPrimeTest, SlotWithoutClassInformationKeepsSolvableK) {
     ak[6] = static_cast<int32_t>(k6);
     akpower[6] = akmod[6] = aknres[6] = 0;
     akequiv[6] = 5;  // a stale residue without modulus is no information either
-    initialize();
-    ASSERT_FALSE(standard_kpowers);
+    rig_.rebuild();
+    ASSERT_FALSE(plan().standard_kpowers);
     clear_inverses();
-    testing::internal::CaptureStdout();
-    test_idea(p);
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(ref_mul(ps.amkinv[5], p - k5, p), 1u) << "p " << p;
-    EXPECT_EQ(ref_mul(ps.amkinv[6], p - k6, p), 1u) << "p " << p;
+    test_prime(p);
+    EXPECT_EQ(ref_mul(ps().amkinv[5], p - k5, p), 1u) << "p " << p;
+    EXPECT_EQ(ref_mul(ps().amkinv[6], p - k6, p), 1u) << "p " << p;
     // The other slots: a survivor always passes the weakest power test.
     for (int i = 0; i < kNumK; ++i) {
-      if (i != 5 && i != 6 && ps.amkinv[i] != kUnset) {
+      if (i != 5 && i != 6 && ps().amkinv[i] != kUnset) {
         EXPECT_TRUE(passes_with_full_group(i, p)) << "p " << p << ", k index " << i;
       }
     }
@@ -338,7 +333,8 @@ TEST_P(PerPrimeTest, SlotWithoutClassInformationKeepsSolvableK) {
 // The first 3000 primes from 10^9, walked as a run walks them, with nhigh
 // 20000000 and the standard classes: every factor with n up to nhigh, found
 // independently by discrete logarithms, and nothing else up to nhigh. The
-// general path reports exactly the same lines.
+// general path finds exactly the same hits. Filed, with empty candidate
+// sets, every hit is an excluded factor.
 TEST_P(PerPrimeTest, PrimeRangeMatchesIndependentDiscreteLogs) {
   struct ref {
     uint64_t p;
@@ -356,47 +352,106 @@ TEST_P(PerPrimeTest, PrimeRangeMatchesIndependentDiscreteLogs) {
   std::vector<uint64_t> primes;
   primesieve::generate_n_primes(3000, 1000000000, &primes);
 
+  std::vector<hit> found[2];
   std::string lines[2];
   for (int run = 0; run < 2; ++run) {
     SCOPED_TRACE(run == 0 ? "standard path" : "general path");
     TempDir dir;
     run == 0 ? standard_db() : general_db();
-    initialize();
-    ASSERT_EQ(standard_kpowers, run == 0);
-    hash_init(nhigh);
-    sievewindowlow = 1000000000;
-    sievewindowindex = ~0u;
-    eratosthenes_window(sievewindowlow);
-    const uint64_t tested = stat_testedp;
+    rig_.rebuild();
+    rig_.sink.filing = true;
+    ASSERT_EQ(plan().standard_kpowers, run == 0);
+    start_walk();
+    const uint64_t tested = stats().testedp;
     testing::internal::CaptureStdout();
     for (uint64_t p : primes) {
-      ASSERT_EQ(next_sieved_p(), p);
-      test_idea(p);
+      ASSERT_EQ(next_prime(), p);
+      test_prime(p);
     }
     testing::internal::GetCapturedStdout();
-    EXPECT_EQ(stat_testedp - tested, primes.size());
-    EXPECT_FALSE(file_exists("fact.txt"));  // the sets are empty
+    EXPECT_FALSE(rig_.sink.files.failed()) << rig_.sink.files.error();
+    EXPECT_EQ(stats().testedp - tested, primes.size());
     // The residue-class search also reports factors of n outside the
-    // candidate classes (as excluded factors); the comparison is on the n of
-    // the classes.
+    // candidate classes; the comparison is on the n of the classes.
     std::set<hit> got;
-    for (const hit& h : read_hits("factexcl.txt")) {
+    for (const factor_hit& fh : rig_.sink.hits) {
+      ASSERT_LT(fh.slot, kNumK);
+      const hit h = as_hit(fh);
+      found[run].push_back(h);
+      EXPECT_EQ(h.k, kBuiltinK[fh.slot]);
       EXPECT_TRUE(ref_divides(h.p, static_cast<uint64_t>(h.k), h.n));
-      int i = 0;
-      while (i < kNumK && kBuiltinK[i] != h.k) ++i;
-      ASSERT_LT(i, kNumK);
-      if (h.n <= nhigh && h.n % std_akpower[i] == std_akequiv[i]) {
+      if (h.n <= nhigh && h.n % std_akpower[fh.slot] == std_akequiv[fh.slot]) {
         EXPECT_TRUE(got.insert(h).second) << "reported twice: " << h.p << " " << h.n;
       }
     }
     EXPECT_EQ(got, want);
+    // Filed: the sets are empty, so each hit is one line of "factexcl.txt".
+    EXPECT_FALSE(file_exists("fact.txt"));
+    EXPECT_TRUE(read_hits("factexcl.txt") == found[run]);
     lines[run] = read_file("factexcl.txt");
   }
+  EXPECT_TRUE(found[0] == found[1]);
   EXPECT_EQ(lines[0], lines[1]);
 }
 
-// Known factors of candidates, with the candidate in its set: each lands in
-// "fact.txt" and leaves the set, on both paths.
+// p - 1 factored with the record of another prime: the order bound passes
+// over the listed primes that do not divide p - 1, so no k with a solution
+// is eliminated and no hit is lost. Each prime of the hits above is tested
+// with the record of the prime after it, with no record, and with its own,
+// on both paths; the hits in the candidates' classes are the independent
+// ones every time.
+TEST_P(PerPrimeTest, FactorListOfAnotherPrimeLosesNoHit) {
+  struct ref {
+    uint64_t p;
+    int i;
+    uint32_t n;
+  };
+  const ref expected[] = {
+#include "per_prime_hits.inc"
+  };
+  std::map<uint64_t, std::set<hit>> want;
+  for (const ref& r : expected) want[r.p].insert(hit{r.p, kBuiltinK[r.i], r.n});
+  // The records of those primes and of the primes after them.
+  std::map<uint64_t, std::vector<uint32_t>> own, other;
+  start_walk();
+  for (uint64_t p = next_prime(), prev = 0; p <= want.rbegin()->first || prev != 0; p = next_prime()) {
+    const factor_list l = rig_.w.sieve.pm1_factors();
+    if (prev != 0) other[prev].assign(l.begin(), l.end());
+    prev = want.count(p) ? p : 0;
+    if (prev != 0) own[p].assign(l.begin(), l.end());
+  }
+  ASSERT_EQ(other.size(), want.size());
+  uint64_t foreign_primes = 0;
+  for (const auto& [p, list] : other) {
+    for (uint32_t q : list) foreign_primes += (p - 1) % q != 0;
+  }
+  const std::vector<uint32_t> none;
+  for (bool standard : {true, false}) {
+    SCOPED_TRACE(standard ? "standard path" : "general path");
+    standard ? standard_db() : general_db();
+    rig_.rebuild();
+    for (const auto& [p, hits] : want) {
+      SCOPED_TRACE(p);
+      const std::pair<const char*, const std::vector<uint32_t>*> records[] = {
+          {"next prime's record", &other[p]}, {"no record", &none}, {"own record", &own[p]}};
+      for (const auto& [what, list] : records) {
+        rig_.sink.hits.clear();
+        rig_.w.test_prime(p, factor_list{list->data(), list->data() + list->size()});
+        std::set<hit> got;
+        for (const factor_hit& fh : rig_.sink.hits) {
+          const hit h = as_hit(fh);
+          EXPECT_TRUE(ref_divides(h.p, static_cast<uint64_t>(h.k), h.n));
+          if (h.n <= nhigh && h.n % std_akpower[fh.slot] == std_akequiv[fh.slot]) got.insert(h);
+        }
+        EXPECT_EQ(got, hits) << what;
+      }
+    }
+  }
+  EXPECT_GT(foreign_primes, 20u);  // the records were foreign indeed
+}
+
+// Known factors of candidates, with the candidate in its set: filed, each
+// lands in "fact.txt" and leaves the set, on both paths.
 TEST_P(PerPrimeTest, KnownFactorsOfCandidates) {
   struct known {
     uint64_t p;
@@ -415,12 +470,13 @@ TEST_P(PerPrimeTest, KnownFactorsOfCandidates) {
       TempDir dir;
       standard ? standard_db() : general_db();
       aunfacset[c.i] = {std_akequiv[c.i], c.n, c.n + std_akpower[c.i]};
-      initialize();
-      hash_init(nhigh);
+      rig_.rebuild();
+      rig_.sink.filing = true;
       position_sieve(c.p);
       testing::internal::CaptureStdout();
-      test_idea(c.p);
+      test_prime(c.p);
       const std::string console = testing::internal::GetCapturedStdout();
+      EXPECT_FALSE(rig_.sink.files.failed()) << rig_.sink.files.error();
       const std::string line = std::to_string(c.p) + " | " + std::to_string(kBuiltinK[c.i]) + "*2^" +
                                std::to_string(c.n) + "+1\n";
       EXPECT_EQ(read_file("fact.txt"), line);

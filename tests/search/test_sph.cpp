@@ -1,26 +1,25 @@
-// sph_idea and check_factors_sph called directly on a prepared prime state
-// (modulus, order bound, grouped factors, per-k inverses), each call checked
-// against independent arithmetic: the exact order of 2 (Pollard-Brent), the
-// residue X[k] as a discrete log in the subgroup of order M, every solution up
-// to nhigh from a plain baby-step giant-step search, every reported line
-// re-checked with __int128, and the counters.
+// sph_idea and check_factors_sph called directly on a worker with a prepared
+// prime state (modulus, order bound, grouped factors, per-k inverses), each
+// call checked against independent arithmetic: the exact order of 2
+// (Pollard-Brent), the residue X[k] as a discrete log in the subgroup of
+// order M, every solution up to nhigh from a plain baby-step giant-step
+// search, every hit handed on re-checked with __int128, and the counters.
 //
 // Besides the real k, some slots get a made-up k = -2^-n0 mod p (p < 2^31),
 // so that t_k = 2^n0 and the solutions are known in advance.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <map>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "arith/modmul.h"
 #include "search/hash.h"
-#include "search/per_prime.h"
 #include "search/sph.h"
+#include "search/worker.h"
 #include "test_sph_support.h"
+#include "worker_rig.h"
 
 namespace {
 
@@ -30,17 +29,21 @@ constexpr uint32_t kAllK = (1u << kNumK) - 1;
 
 class Sph : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { dir_ = new scratch_dir; }
-  static void TearDownTestSuite() {
-    delete dir_;
-    dir_ = nullptr;
-  }
   void SetUp() override {
     set_standard_db(kDefaultNhigh, false);
-    hash_init(nhigh);
-    sph_enabled = true;
+    rig_.rebuild();
+    rig_.w.trace = &trace_;
   }
-  void TearDown() override { sph_enabled = true; }
+
+  // The worker's prime state.
+  prime_state& ps() { return rig_.w.ps; }
+
+  // The hits recorded since the last rebuild, as factor lines.
+  std::vector<hit> recorded() const {
+    std::vector<hit> out;
+    for (const factor_hit& h : rig_.sink.hits) out.push_back(as_hit(h));
+    return out;
+  }
 
   // Slot i gets the made-up k with t_k = 2^n0 and the candidate class
   // equiv (mod power); power 0 stands for a slot without a class.
@@ -58,10 +61,13 @@ class Sph : public ::testing::Test {
     std::vector<hit> hits;
   };
 
-  // Prepares the state for p, calls sph_idea and checks the call; returns
-  // what it reported.
-  static outcome run(u64 p, u64 B, const std::vector<uint32_t>& factors, uint32_t mask) {
-    set_modulus(p);
+  // Builds the plan from the candidate globals, prepares the worker's state
+  // for p, calls sph_idea and checks the call; returns what it handed on.
+  outcome run(u64 p, u64 B, const std::vector<uint32_t>& factors, uint32_t mask) {
+    rig_.rebuild();
+    worker& w = rig_.w;
+    prime_state& ps = w.ps;
+    set_modulus(ps, p);
     for (int i = 0; i < kNumK; ++i) {
       const u64 minus_k = p - static_cast<u64>(ak[i]) % p;
       ps.amkinv[i] = powm(minus_k, p - 2, p);
@@ -69,27 +75,26 @@ class Sph : public ::testing::Test {
     ps.o2bfactors = static_cast<uint32_t>(factors.size());
     std::copy(factors.begin(), factors.end(), ps.ao2bfactors);
     ps.ao2bfactors[factors.size()] = 0;
-    dir_->clear_factor_files();
-    const uint64_t whackedk = stat_whackedk, whackedp = stat_whackedp;
+    const search_counters before = w.stats;
 
     outcome out;
-    out.handled = sph_idea(p, B, mask);
-    out.hits = read_hits("fact.txt");
-    for (const hit& h : read_hits("factexcl.txt")) out.hits.push_back(h);
+    out.handled = sph_idea(w, p, B, mask);
+    out.hits = recorded();
+    EXPECT_FALSE(ps.hash_overflow);
 
-    const sph_trace_t& tr = sph_trace;
+    const sph_trace_t& tr = trace_;
     EXPECT_EQ(tr.mask_in, mask);
     if (!out.handled) {
       EXPECT_EQ(tr.outcome, sph_declined);
       EXPECT_TRUE(out.hits.empty());
-      EXPECT_EQ(stat_whackedk, whackedk);
-      EXPECT_EQ(stat_whackedp, whackedp);
+      EXPECT_EQ(w.stats.whackedk, before.whackedk);
+      EXPECT_EQ(w.stats.whackedp, before.whackedp);
       return out;
     }
     EXPECT_NE(tr.outcome, sph_declined);
     EXPECT_EQ(tr.mask & ~mask, 0u);
-    EXPECT_EQ(stat_whackedk - whackedk, static_cast<uint64_t>(popcount(mask) - popcount(tr.mask)));
-    EXPECT_EQ(stat_whackedp - whackedp, tr.mask == 0 ? 1u : 0u);
+    EXPECT_EQ(w.stats.whackedk - before.whackedk, static_cast<uint64_t>(popcount(mask) - popcount(tr.mask)));
+    EXPECT_EQ(w.stats.whackedp - before.whackedp, tr.mask == 0 ? 1u : 0u);
     EXPECT_EQ(tr.outcome == sph_all_whacked, tr.mask == 0);
     if (tr.mask != 0) {
       EXPECT_EQ(tr.outcome, tr.M < 50 ? sph_to_bsgs : sph_to_classes);
@@ -110,19 +115,20 @@ class Sph : public ::testing::Test {
       }
     }
 
-    // Every line genuine; every solution among the candidate classes
-    // reported; a k searched by residue class gets every solution up to nhigh.
-    std::map<int64_t, int> slot;
-    for (int i = 0; i < kNumK; ++i) slot[ak[i]] = i;
+    // Every hit genuine and with the class modulus M when the residue-class
+    // search found it; every solution among the candidate classes found; a
+    // k searched by residue class gets every solution up to nhigh.
     std::vector<std::vector<u64>> reported(kNumK);
-    for (const hit& h : out.hits) {
+    for (const factor_hit& fh : rig_.sink.hits) {
+      EXPECT_LT(fh.slot, kNumK);
+      if (fh.slot >= kNumK) continue;
+      const hit h = as_hit(fh);
       EXPECT_EQ(h.p, p);
       EXPECT_TRUE(genuine(h)) << h.p << " | " << h.k << "*2^" << h.n << "+1";
-      EXPECT_TRUE(slot.count(h.k)) << h.k;
-      if (!slot.count(h.k)) continue;
-      const int i = slot[h.k];
-      EXPECT_TRUE(tr.mask & (1u << i)) << "hit for an eliminated k";
-      if (h.n <= nhigh) reported[i].push_back(h.n);
+      EXPECT_EQ(fh.xmod, tr.outcome == sph_to_classes ? M : 0u) << h.n;
+      EXPECT_FALSE(fh.only_if_candidate);
+      EXPECT_TRUE(tr.mask & (1u << fh.slot)) << "hit for an eliminated k";
+      if (h.n <= nhigh) reported[fh.slot].push_back(h.n);
     }
     const all_logs logs(p, nhigh);
     for (int i = 0; i < kNumK; ++i) {
@@ -152,9 +158,9 @@ class Sph : public ::testing::Test {
     }
   }
 
-  static scratch_dir* dir_;
+  testrig::worker_rig rig_;
+  sph_trace_t trace_{};
 };
-scratch_dir* Sph::dir_ = nullptr;
 
 constexpr uint32_t bit(int i) { return 1u << i; }
 
@@ -184,10 +190,10 @@ TEST_F(Sph, FourPrimesAboveOneBillion) {
     SCOPED_TRACE(c.p);
     const outcome out = run(c.p, c.B, c.factors, c.mask);
     ASSERT_TRUE(out.handled);
-    EXPECT_EQ(sph_trace.outcome, sph_to_classes);
-    EXPECT_EQ(sph_trace.M, c.M);
-    EXPECT_EQ(sph_trace.mask, c.mask);
-    for (auto [i, x] : c.X) EXPECT_EQ(sph_trace.X[i], x) << "k index " << i;
+    EXPECT_EQ(trace_.outcome, sph_to_classes);
+    EXPECT_EQ(trace_.M, c.M);
+    EXPECT_EQ(trace_.mask, c.mask);
+    for (auto [i, x] : c.X) EXPECT_EQ(trace_.X[i], x) << "k index " << i;
     std::vector<hit> low;
     for (const hit& h : out.hits)
       if (h.n <= nhigh) low.push_back(h);
@@ -221,12 +227,11 @@ TEST_F(Sph, FactorChoiceAndDecline) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "nhigh " << c.nh << " M " << c.M);
     set_standard_db(c.nh, c.nh <= 1000000);
-    hash_init(nhigh);
-    sph_enabled = c.enabled;
+    rig_.w.use_sph = c.enabled;
     const outcome out = run(p, p - 1, c.factors, kAllK);
     EXPECT_EQ(out.handled, c.handled);
     if (c.enabled) {
-      EXPECT_EQ(sph_trace.M, c.M);
+      EXPECT_EQ(trace_.M, c.M);
     }
   }
 }
@@ -241,7 +246,6 @@ TEST_F(Sph, HandOffAt49And50) {
            powm(2, (q - 1) / 7, q) != 1;
   });
   set_standard_db(1000000, false);
-  hash_init(nhigh);
   const u64 ord = order_of_2(p);
   set_fake_k(0, p, 123457, 1, 0);
   set_fake_k(1, p, ord + 98765, 2, 1);   // smallest solution 98765
@@ -251,10 +255,10 @@ TEST_F(Sph, HandOffAt49And50) {
     SCOPED_TRACE(factors[0]);
     const outcome out = run(p, p - 1, factors, kAllK);
     ASSERT_TRUE(out.handled);
-    EXPECT_EQ(sph_trace.outcome, handoff);
-    for (int i = 0; i < 3; ++i) EXPECT_TRUE(sph_trace.mask & bit(i));
-    EXPECT_EQ(sph_trace.X[0], 123457 % factors[0]);
-    EXPECT_EQ(sph_trace.X[1], 98765 % factors[0]);
+    EXPECT_EQ(trace_.outcome, handoff);
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(trace_.mask & bit(i));
+    EXPECT_EQ(trace_.X[0], 123457 % factors[0]);
+    EXPECT_EQ(trace_.X[1], 98765 % factors[0]);
     int fake_hits = 0;
     for (const hit& h : out.hits) fake_hits += (h.k == ak[0] || h.k == ak[1] || h.k == ak[2]) && h.n <= nhigh;
     EXPECT_GE(fake_hits, 3);
@@ -270,7 +274,6 @@ TEST_F(Sph, ResidueClassFilter) {
            powm(2, (q - 1) / 7, q) != 1;
   });
   set_standard_db(1000000, false);
-  hash_init(nhigh);
   // Solutions 777 + 1000i, all = 7 (mod 10) and = 27 (mod 50).
   set_fake_k(0, p, 777, 10, 7);    // = 7 (mod 10): kept
   set_fake_k(1, p, 1777, 10, 3);   // gcd(10, 50) = 10, 7 != 3: eliminated
@@ -280,7 +283,7 @@ TEST_F(Sph, ResidueClassFilter) {
   const uint32_t mask = bit(0) | bit(1) | bit(2) | bit(3) | bit(4);
   const outcome out = run(p, p - 1, {50}, mask);
   ASSERT_TRUE(out.handled);
-  EXPECT_EQ(sph_trace.mask, bit(0) | bit(2) | bit(4));
+  EXPECT_EQ(trace_.mask, bit(0) | bit(2) | bit(4));
   int slot4 = 0;
   for (const hit& h : out.hits) slot4 += h.k == ak[4] && h.n == 4777;
   EXPECT_EQ(slot4, 1);
@@ -288,7 +291,7 @@ TEST_F(Sph, ResidueClassFilter) {
   // Only contradicting k: all eliminated by the filter, one prime counted.
   const outcome none = run(p, p - 1, {50}, bit(1) | bit(3));
   EXPECT_TRUE(none.handled);
-  EXPECT_EQ(sph_trace.outcome, sph_all_whacked);
+  EXPECT_EQ(trace_.outcome, sph_all_whacked);
 }
 
 // A run of three equal entries q builds one giant-step table, lifts n mod q,
@@ -300,12 +303,12 @@ TEST_F(Sph, RunOfThreeEqualFactors) {
   for (int i = 0; i < 6; ++i) set_fake_k(i, p, n0[i], 1, 0);
   const outcome out = run(p, p - 1, {q, q, q}, kAllK);
   ASSERT_TRUE(out.handled);
-  EXPECT_EQ(sph_trace.tables, 1u);
-  EXPECT_EQ(sph_trace.M, q3);
-  EXPECT_EQ(ps.ao2bfactors[0], 0u);
-  EXPECT_EQ(ps.ao2bfactors[1], 0u);
-  EXPECT_EQ(ps.ao2bfactors[2], q3);
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(sph_trace.X[i], n0[i] % q3) << i;
+  EXPECT_EQ(trace_.tables, 1u);
+  EXPECT_EQ(trace_.M, q3);
+  EXPECT_EQ(ps().ao2bfactors[0], 0u);
+  EXPECT_EQ(ps().ao2bfactors[1], 0u);
+  EXPECT_EQ(ps().ao2bfactors[2], q3);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(trace_.X[i], n0[i] % q3) << i;
 }
 
 // A lone prime factor just below 2^24 needs s = 4096 baby steps and a giant-
@@ -314,15 +317,15 @@ TEST_F(Sph, RunOfThreeEqualFactors) {
 TEST_F(Sph, LoneFactorJustBelow2To24) {
   const u64 f = 16777213;  // prime; 4095*4096 < f < 2^24
   ASSERT_TRUE(is_prime(f));
-  EXPECT_GE(ps.ahashexp.size(), 2u * 4096u);
+  EXPECT_GE(ps().ahashexp.size(), 2u * 4096u);
   const u64 p = find_prime(2 * f, 30, [&](u64 x) { return powm(2, (x - 1) / f, x) != 1; });
   ASSERT_LT(p, 1ULL << 31);
   const u64 n0[] = {0, f - 1, f, 4095 * 4096, 12345678, 19999999};
   for (int i = 0; i < 6; ++i) set_fake_k(i, p, n0[i], 1, 0);
   const outcome out = run(p, p - 1, {static_cast<uint32_t>(f)}, kAllK);
   ASSERT_TRUE(out.handled);
-  EXPECT_EQ(sph_trace.M, f);
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(sph_trace.X[i], n0[i] % f) << i;
+  EXPECT_EQ(trace_.M, f);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(trace_.X[i], n0[i] % f) << i;
 }
 
 // p = 7 (mod 8): 2 is a square, so the order bound (p-1)/2 is odd, and a k
@@ -334,7 +337,6 @@ TEST_F(Sph, EveryKEliminatedInASubgroup) {
   const u64 p = find_prime(2 * q1 * q2, 1000000000 / (2 * q1 * q2), [&](u64 x) {
     return x % 8 == 7 && powm(2, (x - 1) / q1, x) != 1 && powm(2, (x - 1) / q2, x) != 1;
   });
-  set_modulus(p);
   uint32_t nonsquares = 0;
   for (int i = 0; i < kNumK; ++i) {
     const u64 t = powm(p - static_cast<u64>(ak[i]), p - 2, p);
@@ -346,7 +348,7 @@ TEST_F(Sph, EveryKEliminatedInASubgroup) {
     SCOPED_TRACE(factors.size());
     const outcome out = run(p, (p - 1) / 2, factors, nonsquares);
     EXPECT_TRUE(out.handled);
-    EXPECT_EQ(sph_trace.outcome, sph_all_whacked);
+    EXPECT_EQ(trace_.outcome, sph_all_whacked);
     EXPECT_TRUE(out.hits.empty());
   }
   // The squares among the k survive the subgroup step.
@@ -359,12 +361,11 @@ TEST_F(Sph, EveryKEliminatedInASubgroup) {
 TEST_F(Sph, ClassSearchReachesNhigh) {
   const u64 p = 1000000021;  // order of 2 is p - 1
   set_standard_db(1140, false);
-  hash_init(nhigh);
   set_fake_k(0, p, 1140, 1, 0);
   set_fake_k(1, p, 0, 1, 0);
   set_fake_k(2, p, 1139, 1, 0);
   const outcome out = run(p, p - 1, {1140}, bit(0) | bit(1) | bit(2));
-  EXPECT_EQ(sph_trace.outcome, sph_to_classes);
+  EXPECT_EQ(trace_.outcome, sph_to_classes);
   std::vector<hit> low;
   for (const hit& h : out.hits)
     if (h.n <= nhigh) low.push_back(h);
@@ -379,16 +380,18 @@ TEST_F(Sph, ClassSearchReachesNhigh) {
 TEST_F(Sph, ClassSearchFindsEveryRepeat) {
   const u64 p = 2147483647;  // 2^31 - 1: the order of 2 is 31
   set_standard_db(100000, false);
-  hash_init(nhigh);
-  set_modulus(p);
   set_fake_k(0, p, 5, 1, 0);
-  ps.amkinv[0] = 32;  // 2^5
-  dir_->clear_factor_files();
+  rig_.rebuild();
+  set_modulus(ps(), p);
+  ps().amkinv[0] = 32;  // 2^5
   const uint64_t X[kNumK] = {5 % 62};
-  check_factors_sph(p, bit(0), 62, X);
+  check_factors_sph(rig_.w, p, bit(0), 62, X);
   std::vector<u64> got;
-  for (const hit& h : read_hits("factexcl.txt"))
+  for (const factor_hit& h : rig_.sink.hits) {
+    EXPECT_EQ(h.slot, 0);
+    EXPECT_EQ(h.xmod, 62u);
     if (h.n <= nhigh) got.push_back(h.n);
+  }
   std::sort(got.begin(), got.end());
   std::vector<u64> want;
   for (u64 n = 5; n <= nhigh; n += 62) want.push_back(n);
@@ -401,8 +404,9 @@ TEST_F(Sph, ClassSearchFindsEveryRepeat) {
 // hash table empty (so every lookup of an absent value stops early).
 TEST_F(Sph, TablesFitTheHashTable) {
   const uint32_t nhighs[] = {0, 1000, 59998, 5000000, 20000000, 64864800, 838451250, 2147483648u, 4294967295u};
+  prime_state ps;
   for (uint32_t nh : nhighs) {
-    hash_init(nh);
+    hash_init(ps, nh);
     const u64 slots = ps.ahashexp.size();
     EXPECT_LE(2 * 4096u, slots) << nh;
     u64 most = 0;
@@ -420,21 +424,20 @@ TEST_F(Sph, TablesFitTheHashTable) {
 TEST_F(Sph, LargestNhigh) {
   const u64 p = 1000000021;  // order of 2 is p - 1
   set_standard_db(UINT32_MAX, false);
-  hash_init(nhigh);
   set_fake_k(0, p, 4294967295u - 7, 1, 0);
   set_fake_k(1, p, 3000000001u, 1, 0);
   set_fake_k(2, p, 59, 1, 0);
   const outcome out = run(p, p - 1, {60}, kAllK);
   ASSERT_TRUE(out.handled);
-  EXPECT_EQ(sph_trace.outcome, sph_to_classes);
+  EXPECT_EQ(trace_.outcome, sph_to_classes);
   int fake = 0;
   for (const hit& h : out.hits) fake += h.k == ak[0] || h.k == ak[1] || h.k == ak[2];
   EXPECT_GE(fake, 3 + 2 + 4);  // n0 and its repeats every p - 1 below 2^32
 }
 
-// The residue-class search reports, per k in index order, per walk offset u,
-// per giant step j (equal table entries in the order stored): the console
-// lines must come in exactly that order, worked out here by brute force over
+// The residue-class search hands on its hits per k in index order, per walk
+// offset u, per giant step j (equal table entries in the order stored): they
+// must come in exactly that order, worked out here by brute force over
 // the n = X + u + S*j. Orders of 2 that make many table entries equal (31,
 // dividing S, so every giant step is 1) or give several hits per k (7815).
 TEST_F(Sph, ClassSearchReportsInWalkOrder) {
@@ -447,31 +450,25 @@ TEST_F(Sph, ClassSearchReportsInWalkOrder) {
   for (const row& c : rows) {
     SCOPED_TRACE("p = " + std::to_string(c.p) + ", M = " + std::to_string(c.M));
     set_standard_db(c.nh, false);
-    hash_init(nhigh);
-    set_modulus(c.p);
     const u64 ord = order_of_2(c.p);
     uint64_t X[kNumK] = {};
+    for (int i = 0; i < kNumK; ++i) set_fake_k(i, c.p, 1000 + 37 * static_cast<u64>(i), 1, 0);
+    rig_.rebuild();
+    set_modulus(ps(), c.p);
     for (int i = 0; i < kNumK; ++i) {
       const u64 n0 = 1000 + 37 * static_cast<u64>(i);
-      set_fake_k(i, c.p, n0, 1, 0);
-      ps.amkinv[i] = powm(c.p - static_cast<u64>(ak[i]) % c.p, c.p - 2, c.p);
+      ps().amkinv[i] = powm(c.p - static_cast<u64>(ak[i]) % c.p, c.p - 2, c.p);
       // A class with solutions when the order shares a factor with M, and
       // one class off it for k index 5.
       X[i] = (n0 + (i == 5 ? 1 : 0)) % c.M;
     }
     const uint32_t mask = kAllK & ~bit(3);
-    dir_->clear_factor_files();
-    testing::internal::CaptureStdout();
-    check_factors_sph(c.p, mask, c.M, X);
-    const std::string console = testing::internal::GetCapturedStdout();
+    check_factors_sph(rig_.w, c.p, mask, c.M, X);
     std::vector<std::pair<int64_t, u64>> got;
-    std::istringstream in(console);
-    std::string line;
-    while (std::getline(in, line)) {
-      unsigned long long lp = 0, n = 0;
-      long long k = 0;
-      ASSERT_EQ(std::sscanf(line.c_str(), "%llu | %lld*2^%llu+1", &lp, &k, &n), 3) << line;
-      got.emplace_back(k, n);
+    for (const factor_hit& h : rig_.sink.hits) {
+      EXPECT_EQ(h.p, c.p);
+      EXPECT_EQ(h.xmod, c.M);
+      got.emplace_back(ak[h.slot], h.n);
     }
     const u64 r = static_cast<u64>(std::sqrt(static_cast<long double>(nhigh) / static_cast<long double>(c.M))) + 1;
     const u64 S = r * c.M;
@@ -479,7 +476,7 @@ TEST_F(Sph, ClassSearchReportsInWalkOrder) {
     std::vector<std::pair<int64_t, u64>> want;
     for (int i = 0; i < kNumK; ++i) {
       if (!(mask & bit(i))) continue;
-      const u64 t = ps.amkinv[i];
+      const u64 t = ps().amkinv[i];
       for (u64 u = 0; u < ulimit; u += c.M) {
         for (u64 j = 0; j <= nhigh / S; ++j) {
           const u64 n = X[i] + u + S * j;

@@ -33,7 +33,6 @@ TEST(SphDifferential, HitsNearOneBillion) {
                 static_cast<unsigned long long>(w.low), w.nh, hits);
     total += hits;
   }
-  sph_enabled = true;
   EXPECT_GE(total, 10);
   std::printf("sph_idea outcomes: declined %d, all eliminated %d, plain search %d, class search %d\n",
               seen[0], seen[1], seen[2], seen[3]);

@@ -1,19 +1,20 @@
-// The Pohlig-Hellman and residue-class searches inside the real pipeline:
-// sieve window, next_sieved_p, test_idea (order bound, eliminations,
-// sph_idea). Four primes just above 10^9 with their classes and hits; primes
-// from several windows up to 2^50, through the Pohlig-Hellman path and the
-// plain search alone (sph_enabled off), checked against the exact order of 2
-// and an independent search in __int128 arithmetic; and known factors of primes from 10^12 to 2^50.
+// The Pohlig-Hellman and residue-class searches inside the real pipeline of
+// a worker: its sieve window, test_prime (order bound, eliminations,
+// sph_idea), its hits filed through the program's sink. Four primes just
+// above 10^9 with their classes and hits; primes from several windows up to
+// 2^50, through the Pohlig-Hellman path and the plain search alone (use_sph
+// off), checked against the exact order of 2 and an independent search in
+// __int128 arithmetic; and known factors of primes from 10^12 to 2^50.
 #include <gtest/gtest.h>
 
 #include "arith/modmul.h"
 #include "db/settings.h"
 #include "primes/sieve.h"
-#include "search/hash.h"
-#include "search/per_prime.h"
 #include "search/sph.h"
+#include "search/worker.h"
 #include "test_sph_differential.h"
 #include "test_sph_support.h"
+#include "worker_rig.h"
 
 namespace {
 
@@ -29,24 +30,23 @@ class SphPipeline : public ::testing::Test {
     delete dir_;
     dir_ = nullptr;
   }
+  void SetUp() override {
+    rig_.w.trace = &trace_;
+    rig_.sink.filing = true;
+  }
   void TearDown() override {
-    sph_enabled = true;
+    EXPECT_FALSE(rig_.sink.files.failed()) << rig_.sink.files.error();
     verbose = 0;
   }
 
-  static void start_window(u64 low) {
-    sievewindowlow = low;
-    sievewindowindex = 0xFFFFFFFF;
-    eratosthenes_window(low);
-  }
-
-  static std::vector<hit> all_hits() {
-    std::vector<hit> h = read_hits("fact.txt");
-    for (const hit& x : read_hits("factexcl.txt")) h.push_back(x);
-    return h;
-  }
+  void start_window(u64 low) { rig_.w.sieve.sieve_window(low); }
+  u64 next_prime() { return rig_.w.sieve.next(); }
+  // The per-prime test of p, the prime the sieve returned last.
+  void test_prime(u64 p) { rig_.w.test_prime(p, rig_.w.sieve.pm1_factors()); }
 
   static scratch_dir* dir_;
+  testrig::worker_rig rig_;
+  sph_trace_t trace_{};
 };
 scratch_dir* SphPipeline::dir_ = nullptr;
 
@@ -57,9 +57,8 @@ TEST_F(SphPipeline, FourPrimesAboveOneBillion) {
   set_standard_db(kDefaultNhigh, false);
   aunfacset[2].insert(18540221);
   aunfacset[10].insert(12699178);
-  initialize();
-  ASSERT_TRUE(standard_kpowers);
-  hash_init(nhigh);
+  rig_.rebuild();
+  ASSERT_TRUE(rig_.plan().standard_kpowers);
   dir_->clear_factor_files();
 
   struct Case {
@@ -80,17 +79,17 @@ TEST_F(SphPipeline, FourPrimesAboveOneBillion) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.p);
     u64 p = 0;
-    while (p < c.p) p = next_sieved_p();
+    while (p < c.p) p = next_prime();
     ASSERT_EQ(p, c.p);
-    sph_trace.outcome = kNotCalled;
+    trace_.outcome = kNotCalled;
     testing::internal::CaptureStdout();
-    test_idea(p);
+    test_prime(p);
     const std::string console = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(sph_trace.M, c.M);
-    EXPECT_EQ(sph_trace.outcome, sph_to_classes);
-    EXPECT_EQ(sph_trace.mask_in, c.mask);
-    EXPECT_EQ(sph_trace.mask, c.mask);
-    for (auto [i, x] : c.X) EXPECT_EQ(sph_trace.X[i], x) << "k index " << i;
+    EXPECT_EQ(trace_.M, c.M);
+    EXPECT_EQ(trace_.outcome, sph_to_classes);
+    EXPECT_EQ(trace_.mask_in, c.mask);
+    EXPECT_EQ(trace_.mask, c.mask);
+    for (auto [i, x] : c.X) EXPECT_EQ(trace_.X[i], x) << "k index " << i;
     std::vector<hit> low;
     for (const hit& h : read_hits("fact.txt"))
       if (h.p == p && h.n <= nhigh) low.push_back(h);
@@ -111,11 +110,11 @@ TEST_F(SphPipeline, LoneCandidateIsFoundOnEveryPath) {
   const uint32_t nh = 200000;
   for (bool sph : {true, false}) {
     SCOPED_TRACE(sph ? "Pohlig-Hellman path" : "plain search");
-    sph_enabled = sph;
+    rig_.w.use_sph = sph;
     start_window(1000000000);
     int found = 0;
     for (int count = 0; count < 300; ++count) {
-      const u64 p = next_sieved_p();
+      const u64 p = next_prime();
       const uint32_t n0 = 1000 + static_cast<uint32_t>(p % 150000);
       set_standard_db(nh, false);
       const u64 k = p - pow2inv(n0, p) % p;  // k*2^n0 = -1 (mod p)
@@ -123,11 +122,11 @@ TEST_F(SphPipeline, LoneCandidateIsFoundOnEveryPath) {
       ak[3] = static_cast<int32_t>(k);
       akequiv[3] = akpower[3] = akmod[3] = aknres[3] = 0;
       aunfacset[3] = {n0};
-      initialize();
-      hash_init(nhigh);
+      rig_.rebuild();
+      ASSERT_EQ(rig_.plan().lone_mask, 1u << 3);
       dir_->clear_factor_files();
       testing::internal::CaptureStdout();
-      test_idea(p);
+      test_prime(p);
       testing::internal::GetCapturedStdout();
       const hit want{p, static_cast<int64_t>(k), n0};
       int in_fact = 0, in_excl = 0;
@@ -188,18 +187,19 @@ TEST_F(SphPipeline, KnownFactorsOfLargePrimes) {
     ASSERT_TRUE(genuine(h));
     for (int pass = 0; pass < 2; ++pass) {
       SCOPED_TRACE(testing::Message() << h.p << (pass == 0 ? " Pohlig-Hellman" : " plain"));
-      sph_enabled = pass == 0;
+      rig_.w.use_sph = pass == 0;
       set_standard_db(kDefaultNhigh, false);
       int i = 0;
       while (ak[i] != h.k) ++i;
       aunfacset[i].insert(static_cast<uint32_t>(h.n));
-      initialize();
-      hash_init(nhigh);
+      rig_.rebuild();
       dir_->clear_factor_files();
       start_window(h.p - 1);
-      const u64 p = next_sieved_p();
+      const u64 p = next_prime();
       ASSERT_EQ(p, h.p);
-      test_idea(p);
+      testing::internal::CaptureStdout();
+      test_prime(p);
+      testing::internal::GetCapturedStdout();
       EXPECT_EQ(read_hits("fact.txt"), std::vector<hit>{h});
       EXPECT_TRUE(aunfacset[i].empty());
     }

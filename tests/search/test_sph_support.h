@@ -2,7 +2,8 @@
 // residue-class searches: unsigned __int128 modular arithmetic, Miller-Rabin,
 // Pollard-Brent factoring and the exact order of 2, an all-solutions discrete
 // log by a plain baby-step giant-step search over a sorted table, the factor
-// files read back as hits, and the standard candidate classes.
+// files read back as hits (and recorded hits as the same), and the standard
+// candidate classes.
 #pragma once
 #include <unistd.h>
 
@@ -21,7 +22,8 @@
 
 #include "arith/limits.h"
 #include "db/candidates.h"
-#include "search/per_prime.h"
+#include "search/plan.h"
+#include "search/sink.h"
 
 namespace sphtest {
 
@@ -175,6 +177,9 @@ struct hit {
   }
   bool operator==(const hit& o) const { return p == o.p && k == o.k && n == o.n; }
 };
+
+// A recorded hit as its factor line names it, with k from the slot's ak.
+inline hit as_hit(const factor_hit& h) { return hit{h.p, ak[h.slot], h.n}; }
 
 inline void PrintTo(const hit& h, std::ostream* os) { *os << h.p << " | " << h.k << "*2^" << h.n << "+1"; }
 

@@ -1,7 +1,8 @@
 // crosscheck: runs the primes of [pmin, pmax] twice through the per-prime
-// test, once with the Pohlig-Hellman path (sph_enabled, as the program runs)
-// and once with every prime left to the plain baby-step giant-step search,
-// from the same candidate sets, and compares the factors found.
+// test of a worker, once with the Pohlig-Hellman path (as the program runs)
+// and once with every prime left to the plain baby-step giant-step search
+// (use_sph off), from the same candidate sets, and compares the factors
+// filed by the program's sink.
 //
 // The two runs must give the same new factors ("fact.txt", compared as
 // sorted lists) and the same excluded factors with n <= nhigh in the classes
@@ -15,7 +16,8 @@
 // The factor files of the two runs are kept in the work directory (a new
 // directory under /tmp by default) as fact.sph.txt, factexcl.sph.txt,
 // fact.plain.txt and factexcl.plain.txt. Exit status 0 when the runs agree,
-// 1 when they differ or a line is not a factor, 2 on bad arguments.
+// 1 when they differ, a line is not a factor or a run failed (a factor that
+// could not be filed, an internal error), 2 on bad arguments.
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,15 +29,15 @@
 #include <string>
 #include <vector>
 
+#include "app/factor_sink.h"
 #include "arith/limits.h"
 #include "arith/numtheory.h"
 #include "db/candidates.h"
 #include "db/decimal.h"
 #include "db/settings.h"
 #include "primes/sieve.h"
-#include "search/hash.h"
-#include "search/per_prime.h"
-#include "search/sph.h"
+#include "search/plan.h"
+#include "search/worker.h"
 
 namespace {
 
@@ -93,30 +95,35 @@ struct pass_result {
   double seconds;
   uint64_t primes, whackedk, whackedp;
   std::vector<hit> fact, excl;
+  bool failed;
 };
 
-pass_result run_pass(bool sph, uint64_t pmin, uint64_t pmax, const char* tag) {
-  sph_enabled = sph;
-  stat_testedp = stat_whackedk = stat_whackedp = 0;
+pass_result run_pass(const search_plan& plan, bool sph, uint64_t pmin, uint64_t pmax, const char* tag) {
   std::remove("fact.txt");
   std::remove("factexcl.txt");
+  program_sink files;
+  worker w(plan, files);
+  w.use_sph = sph;
 
-  // The searches print every hit; keep the console for the summary.
+  // The sink prints every hit; keep the console for the summary.
   std::ofstream null("/dev/null");
   std::streambuf* const console = std::cout.rdbuf(null.rdbuf());
   const auto t0 = std::chrono::steady_clock::now();
-  sievewindowlow = pmin;
-  sievewindowindex = ~0u;
-  eratosthenes_window(pmin);
-  for (uint64_t p = next_sieved_p(); p <= pmax; p = next_sieved_p()) test_idea(p);
+  w.sieve.sieve_window(pmin);
+  for (uint64_t p = w.sieve.next(); p <= pmax && !files.failed() && !w.ps.hash_overflow; p = w.sieve.next()) {
+    w.test_prime(p, w.sieve.pm1_factors());
+  }
   const auto t1 = std::chrono::steady_clock::now();
   std::cout.rdbuf(console);
 
   pass_result r;
   r.seconds = std::chrono::duration<double>(t1 - t0).count();
-  r.primes = stat_testedp;
-  r.whackedk = stat_whackedk;
-  r.whackedp = stat_whackedp;
+  r.primes = w.stats.testedp;
+  r.whackedk = w.stats.whackedk;
+  r.whackedp = w.stats.whackedp;
+  r.failed = files.failed() || w.ps.hash_overflow;
+  if (files.failed()) std::printf("%-6s %s\n", tag, files.error().c_str());
+  if (w.ps.hash_overflow) std::printf("%-6s Internal error: residue hash table full\n", tag);
   const std::string fact = std::string("fact.") + tag + ".txt";
   const std::string excl = std::string("factexcl.") + tag + ".txt";
   std::rename("fact.txt", fact.c_str());
@@ -177,18 +184,18 @@ int main(int argc, char** argv) {
               static_cast<unsigned long long>(pmin), static_cast<unsigned long long>(pmax), nhigh, candidates,
               dir.c_str());
   eratosthenes_base(static_cast<int32_t>(kBasePrimeLimit));
-  initialize();
-  hash_init(nhigh);
+  static search_plan plan;
+  build_search_plan(plan);
 
-  const pass_result a = run_pass(true, pmin, pmax, "sph");
+  const pass_result a = run_pass(plan, true, pmin, pmax, "sph");
   // Back to the same candidate sets: the first run removed exactly its new factors.
   for (const hit& h : a.fact) {
     const int i = slot_of(h.k);
     if (i >= 0) aunfacset[i].insert(static_cast<uint32_t>(h.n));
   }
-  const pass_result b = run_pass(false, pmin, pmax, "plain");
+  const pass_result b = run_pass(plan, false, pmin, pmax, "plain");
 
-  bool ok = true;
+  bool ok = !a.failed && !b.failed;
   size_t bad = 0;
   for (const auto* list : {&a.fact, &a.excl, &b.fact, &b.excl})
     for (const hit& h : *list)
