@@ -109,6 +109,7 @@ void engine::work(uint32_t t) {
     const uint64_t from = s_.low + b * s_.block_size;
     const uint64_t window = s_.low + (b * s_.block_size) / kSieveWindowSize * kSieveWindowSize;
     const block_result r = w.run_block(window, from, from + s_.block_size, s_.pmax, &cancel_);
+    for (factor_hit& h : buffer.hits) precheck_hit(plan_, h);
     {
       std::lock_guard<std::mutex> lock(m_);
       block_slot& slot = slots_[b % ring_];

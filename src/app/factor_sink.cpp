@@ -6,6 +6,7 @@
 // again.
 #include "app/factor_sink.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -14,6 +15,7 @@
 #include "db/candidates.h"
 #include "db/factor_files.h"
 #include "db/settings.h"
+#include "search/plan.h"
 
 void program_sink::hit(const factor_hit& h) {
   if (failed()) return;
@@ -25,12 +27,15 @@ void program_sink::hit(const factor_hit& h) {
   char line[96];
   std::snprintf(line, sizeof line, "%llu | %d*2^%u+1", static_cast<unsigned long long>(h.p),
                 static_cast<int>(ak[i]), h.n);
-  if (h.p < 3 || k2n1_mod(h.p, ak[i], h.n) != 0) {
+  if (!h.prechecked && (h.p < 3 || k2n1_mod(h.p, ak[i], h.n) != 0)) {
     error_ = std::string("Internal error: the search reported ") + line + ", but it is not a factor";
     return;
   }
 
-  auto it = aunfacset[i].find(h.n);
+  // The sets only shrink during a run: an n that was no candidate at its
+  // start is none now.
+  const bool may_be_candidate = !h.prechecked || h.in_start_set;
+  const auto it = may_be_candidate ? aunfacset[i].find(h.n) : aunfacset[i].end();
   const bool candidate = it != aunfacset[i].end();
   if (!candidate && (h.only_if_candidate || !outputdupes)) return;
 
@@ -39,9 +44,14 @@ void program_sink::hit(const factor_hit& h) {
   target.text += line;
   target.text += '\n';
 
-  std::string out = line;
+  std::string& out = console_;
+  out += line;
   const bool verbose_form = h.xmod != 0 && verbose != 0;
-  if (verbose_form) out += "\t(xmod " + std::to_string(h.xmod);
+  if (verbose_form) {
+    char xmod[24];
+    std::snprintf(xmod, sizeof xmod, "\t(xmod %u", h.xmod);
+    out += xmod;
+  }
   if (h.n > nhigh) {
     out += verbose_form ? ", outside range" : "\t(outside range)";
   } else if (!candidate) {
@@ -49,7 +59,6 @@ void program_sink::hit(const factor_hit& h) {
   }
   if (verbose_form) out += ")";
   out += '\n';
-  console_ += out;
 
   if (!batched_ && !flush()) return;
   if (candidate) aunfacset[i].erase(it);
@@ -83,4 +92,11 @@ bool program_sink::flush() {
   print(console_);
   console_.clear();
   return true;
+}
+
+void precheck_hit(const search_plan& plan, factor_hit& h) {
+  if (h.slot >= kNumK || h.p < 3 || k2n1_mod(h.p, plan.ak[h.slot], h.n) != 0) return;
+  const std::vector<uint32_t>& set = plan.start_set[h.slot];
+  h.in_start_set = std::binary_search(set.begin(), set.end(), h.n);
+  h.prechecked = true;
 }

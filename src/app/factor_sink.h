@@ -10,6 +10,15 @@
 
 #include "search/sink.h"
 
+struct search_plan;
+
+// The part of filing a hit that needs no order, done by the worker thread
+// that found it so that the committer is spared it: checks the hit with
+// 128-bit arithmetic and looks n up in the plan's start sets. A hit that
+// fails the check is left unmarked, so the sink checks it again and stops
+// the run.
+void precheck_hit(const search_plan& plan, factor_hit& h);
+
 class program_sink final : public factor_sink {
  public:
   // Unbatched, every line is appended and printed as its hit comes; batched,
@@ -26,7 +35,9 @@ class program_sink final : public factor_sink {
   // is only_if_candidate (then nothing is written or printed). The console
   // line follows, with "\t(outside range)" / "\t(duplicate)" or, for a hit
   // with xmod at non-zero verbose, "\t(xmod M[, outside range|, duplicate])".
-  // Finally n is erased. A hit that fails the check, or a line that cannot
+  // Finally n is erased. A prechecked hit is not checked again, and one
+  // whose n was no candidate when the run began is excluded without a look
+  // at the candidate sets. A hit that fails the check, or a line that cannot
   // be appended (the file is then cut back to its length before, so no
   // partial line stays), records the error; every later hit is ignored.
   void hit(const factor_hit& h) override;

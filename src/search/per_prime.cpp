@@ -206,6 +206,7 @@ void build_search_plan(search_plan& plan) {
     plan.akmod[i] = akmod[i];
     plan.aknres[i] = aknres[i];
     for (int j = 0; j < 10; ++j) plan.akares[i][j] = akares[i][j];
+    plan.start_set[i].assign(aunfacset[i].begin(), aunfacset[i].end());
   }
   plan.nhigh = nhigh;
 

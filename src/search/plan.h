@@ -6,6 +6,7 @@
 // left with a single n. Every worker holds a reference to the one plan.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "arith/limits.h"
 
@@ -54,6 +55,11 @@ struct search_plan {
   uint32_t aknres[kNumK];
   uint32_t akares[kNumK][10];
   uint32_t nhigh;
+  // Each slot's candidate n when the run began, ascending. The search does
+  // not read them; they let a worker thread tell a hit on a number that
+  // was never a candidate (most excluded factors) from one the program's
+  // sink must look up, since the sets only shrink during a run.
+  std::vector<uint32_t> start_set[kNumK];
 
   // Every slot has the built-in k, residue and modulus; then ak2powa holds
   // k*2^a as two factors (the first below 2^40, the second 0, meaning the

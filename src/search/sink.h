@@ -14,6 +14,11 @@ struct factor_hit {
   // Filed only when n is still a candidate when the hit is filed (a slot's
   // lone last n, tested directly); dropped without a trace otherwise.
   bool only_if_candidate;
+  // Set when the hit was checked before it reached the program's sink (in
+  // a worker thread, side by side with the search): it is a true factor,
+  // and in_start_set tells whether n was a candidate when the run began.
+  bool prechecked = false;
+  bool in_start_set = false;
 };
 
 class factor_sink {

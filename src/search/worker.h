@@ -78,7 +78,7 @@ class worker {
                          const std::atomic<bool>* cancel);
 
   void report(uint64_t p, int slot, uint32_t n, uint32_t xmod = 0, bool only_if_candidate = false) {
-    sink->hit(factor_hit{p, n, xmod, static_cast<uint8_t>(slot), only_if_candidate});
+    sink->hit(factor_hit{p, n, xmod, static_cast<uint8_t>(slot), only_if_candidate, false, false});
   }
 
   const search_plan& plan;

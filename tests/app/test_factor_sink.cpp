@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <set>
 #include <string>
@@ -21,6 +22,7 @@
 #include "common/test_files.h"
 #include "db/candidates.h"
 #include "db/settings.h"
+#include "search/plan.h"
 
 namespace {
 
@@ -149,8 +151,12 @@ TEST_F(FactorSinkTest, FileConsoleAndSetForEachKindOfHit) {
       {"lone n, no longer a candidate", false, 500, true, 0, 0, true, nullptr, ""},
       {"lone n, no longer a candidate, with -d", false, 500, false, 0, 0, true, nullptr, ""},
   };
+  // Each hit as the search hands it over, and checked beforehand by a
+  // worker thread (precheck_hit against the plan's start sets): both must
+  // be filed the same way.
+  for (const bool prechecked : {false, true})
   for (const row& r : rows) {
-    SCOPED_TRACE(r.what);
+    SCOPED_TRACE(std::string(r.what) + (prechecked ? ", prechecked" : ""));
     remove_factor_files();
     reset_db(kNhigh);
     outputdupes = r.dupes;
@@ -159,8 +165,16 @@ TEST_F(FactorSinkTest, FileConsoleAndSetForEachKindOfHit) {
     aunfacset[kSlot] = {7, r.n - 1, r.n + 1};
     if (r.in_set) aunfacset[kSlot].insert(r.n);
 
+    factor_hit h = make_hit(kP, r.n, r.xmod, kSlot, r.only_if_candidate);
+    if (prechecked) {
+      const std::unique_ptr<search_plan> plan(new search_plan());
+      build_search_plan(*plan);
+      precheck_hit(*plan, h);
+      EXPECT_TRUE(h.prechecked);
+      EXPECT_EQ(h.in_start_set, r.in_set);
+    }
     program_sink sink;
-    const std::string console = file(sink, make_hit(kP, r.n, r.xmod, kSlot, r.only_if_candidate));
+    const std::string console = file(sink, h);
     EXPECT_FALSE(sink.failed()) << sink.error();
 
     if (r.file == nullptr) {
@@ -334,6 +348,24 @@ TEST_F(FactorSinkTest, BatchedFlushThatCannotAppendFails) {
   ASSERT_TRUE(sink.failed());
   EXPECT_TRUE(std::regex_search(sink.error(), std::regex("fact\\.txt.*" + regex_escape(line)))) << sink.error();
   EXPECT_FALSE(sink.flush());
+}
+
+// A hit that is not a factor is left unmarked by the worker thread's check,
+// so the sink checks it again and fails, filing nothing.
+TEST_F(FactorSinkTest, PrecheckLeavesAFalseHitToTheSink) {
+  prepare(500);
+  aunfacset[kSlot] = {499, 500};
+  const std::unique_ptr<search_plan> plan(new search_plan());
+  build_search_plan(*plan);
+  factor_hit h = make_hit(kP, 499);
+  precheck_hit(*plan, h);
+  EXPECT_FALSE(h.prechecked);
+  program_sink sink;
+  EXPECT_EQ(file(sink, h), "");
+  EXPECT_TRUE(sink.failed());
+  EXPECT_NE(sink.error().find("but it is not a factor"), std::string::npos) << sink.error();
+  EXPECT_FALSE(testfiles::file_exists(kFact));
+  EXPECT_EQ(aunfacset[kSlot], (std::set<uint32_t>{499, 500}));
 }
 
 }  // namespace
