@@ -66,7 +66,7 @@ class engine {
   void look_at_stop_and_clock();
   bool flush_sink();
   bool save_point(uint64_t p);
-  bool next_save_point(bool& stop);
+  bool next_save_point();
   uint64_t next_save_after(uint64_t p) const;
   engine_result finish(int status);
 
@@ -203,17 +203,19 @@ engine_result engine::finish(int status) {
   return r;
 }
 
-// Writes the save point due, prints it, and looks at the stop flag: a stop
-// noticed here ends the run at this save point, before which every prime is
-// tested and filed.
-bool engine::next_save_point(bool& stop) {
-  if (!save_point(save_at_)) return false;
-  progress_.end_line();
-  std::cout << "p = " << save_at_ << std::endl;
-  frontier_ = last_saved_ = save_at_;
+// Writes the save point due and prints it, then looks at the stop flag.
+// Once a stop is known the save points in between are passed over: the
+// committer only files the blocks that are done, and the stop's own save
+// point, at their end, covers them.
+bool engine::next_save_point() {
+  if (signo_ == 0) {
+    if (!save_point(save_at_)) return false;
+    progress_.end_line();
+    std::cout << "p = " << save_at_ << std::endl;
+    last_saved_ = save_at_;
+    look_at_stop_and_clock();
+  }
   save_at_ = next_save_after(save_at_);
-  look_at_stop_and_clock();
-  stop = signo_ != 0;
   return true;
 }
 
@@ -225,13 +227,11 @@ engine_result engine::run() {
   bool whole = true;  // every block so far was filed to its end
   for (uint64_t b = 0; b < nblocks_ && whole; ++b) {
     if (!wait_for_block(b, taken)) break;
-    bool stop = false;
     for (const factor_hit& h : taken.hits) {
       // A save point comes after the hits of its own prime.
-      while (save_at_ < h.p && !stop) {
-        if (!next_save_point(stop)) return finish(1);
+      while (save_at_ < h.p) {
+        if (!next_save_point()) return finish(1);
       }
-      if (stop) break;
       sink_.hit(h);
       if (sink_.failed()) {
         std::cout.flush();
@@ -240,14 +240,10 @@ engine_result engine::run() {
       }
     }
     const uint64_t last = taken.result.last_tested;
-    while (!stop && last != 0 && save_at_ <= last) {
-      if (!next_save_point(stop)) return finish(1);
+    while (last != 0 && save_at_ <= last) {
+      if (!next_save_point()) return finish(1);
     }
     if (!flush_sink()) return finish(1);
-    if (stop) {
-      whole = false;
-      break;
-    }
     if (taken.result.failed) {
       std::cout.flush();
       std::cerr << "Internal error: residue hash table full" << std::endl;
