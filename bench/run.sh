@@ -11,11 +11,12 @@ set -euo pipefail
 
 usage() {
   cat <<'EOF'
-usage: bench/run.sh [-b <brindle>] [-r <ranges>] [-w <width>] [-t <threads>] [-k] [-h]
+usage: bench/run.sh [-b <brindle>] [-r <ranges>] [-w <width>] [-t <threads>] [-p <path>] [-k] [-h]
 	-b = measure this brindle binary instead of building build-bench/brindle
 	-r = comma-separated subset of the ranges 1e9,1e12,1e15,2^50 (default all)
 	-w = width of each range, default 100000000 (use e.g. 5000000 for a quick check)
 	-t = run brindle with -t <threads> (default: no -t, which is one thread)
+	-p = arithmetic path: auto (default), scalar or ifma (sets BRINDLE_PATH)
 	-k = keep the scratch directories (their path is printed)
 	-h = show this text
 Ranges: [10^9, 10^9+w], [10^12, 10^12+w], [10^15, 10^15+w], [2^50-w, 2^50].
@@ -31,12 +32,14 @@ ranges="1e9,1e12,1e15,2^50"
 width=100000000
 keep=0
 threads=""
-while getopts ":b:r:w:t:kh" opt; do
+path=auto
+while getopts ":b:r:w:t:p:kh" opt; do
   case $opt in
     b) binary=$OPTARG ;;
     r) ranges=$OPTARG ;;
     w) width=$OPTARG ;;
     t) threads=$OPTARG ;;
+    p) path=$OPTARG ;;
     k) keep=1 ;;
     h) usage; exit 0 ;;
     :) die "-$OPTARG needs a value" ;;
@@ -51,6 +54,7 @@ root=$PWD
 [[ $width =~ ^[1-9][0-9]*$ ]] || die "width '$width' is not a positive integer"
 (( width <= 100000000000 )) || die "width $width is too large"
 [ -z "$threads" ] || [[ $threads =~ ^[0-9]+$ ]] || die "thread count '$threads' is not a number"
+case $path in auto|scalar|ifma) ;; *) die "path '$path' is not auto, scalar or ifma" ;; esac
 thread_args=()
 [ -z "$threads" ] || thread_args=(-t "$threads")
 
@@ -122,9 +126,9 @@ for r in "${range_list[@]}"; do
   dir=${dir//^/_}
   mkdir -p "$dir"
   cp "$vex" "$dir/Vex.dat"
-  echo "Range $r: $binary ${thread_args[*]} -f $pmin $pmax ($(uptime | sed 's/.*load/load/'))" >&2
+  echo "Range $r: BRINDLE_PATH=$path $binary ${thread_args[*]} -f $pmin $pmax ($(uptime | sed 's/.*load/load/'))" >&2
   # Nothing to answer: -f never asks; stdin closed so that a question would end the run.
-  if ! (cd "$dir" && /usr/bin/time -f "%U %S" -o time.txt "$binary" "${thread_args[@]}" -f "$pmin" "$pmax" </dev/null \
+  if ! (cd "$dir" && /usr/bin/time -f "%U %S" -o time.txt env BRINDLE_PATH="$path" "$binary" "${thread_args[@]}" -f "$pmin" "$pmax" </dev/null \
         >brindle.log 2>&1); then
     trap - EXIT  # keep the scratch directory for a look at the failure
     die "brindle failed on range $r (see $dir/brindle.log)"
@@ -142,7 +146,7 @@ for r in "${range_list[@]}"; do
   rows+=("$r $pmin $pmax $primes $ms $rate $nsp $user $sys $cpunsp $(nlines "$dir/fact.txt") $(sum16 "$dir/fact.txt") $(nlines "$dir/factexcl.txt") $(sum16 "$dir/factexcl.txt") $counters")
 done
 
-echo "# $binary, width $width, $(date -u '+%Y-%m-%d %H:%M UTC'), $(uptime | sed 's/.*load/load/')"
+echo "# $binary, width $width, threads ${threads:-1}, BRINDLE_PATH=$path, $(date -u '+%Y-%m-%d %H:%M UTC'), $(uptime | sed 's/.*load/load/')"
 {
   echo "range pmin pmax primes ms kp/s ns/p user_s sys_s cpu_ns/p fact fact_sha factexcl factexcl_sha counters_sha"
   printf '%s\n' "${rows[@]}"

@@ -5,6 +5,7 @@
 
 #include <iostream>
 
+#include "arith/ifma.h"
 #include "arith/limits.h"
 #include "db/decimal.h"
 #include "db/settings.h"
@@ -173,4 +174,19 @@ bool check_new_range(uint64_t pmin, uint64_t pmax) {
   const uint64_t top = pmax > kPLimit ? kPLimit : pmax;
   if (top > pmin && pmin >= kPMinLimit) return true;
   return check_range(pmin, pmax) == 0;
+}
+
+int choose_arithmetic_path(const char* value) {
+  const std::string v = value == nullptr ? "" : value;
+  if (v.empty() || v == "auto") {
+    use_ifma = cpu_has_ifma();
+  } else if (v == "scalar") {
+    use_ifma = false;
+  } else if (v == "ifma") {
+    if (!cpu_has_ifma()) return refuse("BRINDLE_PATH=ifma: this processor has no AVX-512 IFMA");
+    use_ifma = true;
+  } else {
+    return refuse("BRINDLE_PATH must be auto, scalar or ifma, not " + v);
+  }
+  return 0;
 }

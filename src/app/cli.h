@@ -72,3 +72,10 @@ int check_range(uint64_t pmin, uint64_t& pmax);
 // one it accepts, prints nothing and returns true (the run prints the line
 // about the lowered pmax later, in its place).
 bool check_new_range(uint64_t pmin, uint64_t pmax);
+
+// The arithmetic path, from the environment variable BRINDLE_PATH: unset,
+// empty or "auto" keeps the widest one the processor has; "scalar" forces
+// the 64-bit scalar path; "ifma" asks for the AVX-512 IFMA lanes and is
+// refused on a processor without them, as is any other value. Returns 0
+// (use_ifma set accordingly), or 1 after the refusal message.
+int choose_arithmetic_path(const char* value);

@@ -9,6 +9,7 @@
 // factors could still be lost.
 #include "app/driver.h"
 
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -47,6 +48,7 @@ int brindle_main(int argc, char** argv) {
 
   run_settings s;
   if (const int status = parse_command_line(argc, argv, s)) return status;
+  if (const int status = choose_arithmetic_path(std::getenv("BRINDLE_PATH"))) return status;
   // Only one run per directory may touch its files: taken before any is
   // read or written, held until the process ends.
   if (const int status = lock_working_directory()) return status;
