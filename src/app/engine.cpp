@@ -20,6 +20,7 @@
 #include <iostream>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -53,14 +54,16 @@ class engine {
         s_(s),
         progress_(progress),
         nblocks_((s.pmax - s.low) / s.block_size + 1),
-        ring_(2 * static_cast<uint64_t>(s.threads) + 1),
+        threads_wanted_(static_cast<uint32_t>(std::min<uint64_t>(s.threads, nblocks_))),
+        ring_(2 * static_cast<uint64_t>(threads_wanted_) + 1),
         slots_(ring_),
-        stats_(s.threads) {}
+        stats_(threads_wanted_) {}
 
   engine_result run();
 
  private:
   void work(uint32_t t);
+  void work_blocks(uint32_t t);
   void cancel();
   bool wait_for_block(uint64_t b, block_slot& taken);
   void look_at_stop_and_clock();
@@ -74,6 +77,7 @@ class engine {
   const engine_settings s_;
   progress_report& progress_;
   const uint64_t nblocks_;
+  const uint32_t threads_wanted_;  // no more than there are blocks
   const uint64_t ring_;
 
   std::mutex m_;
@@ -85,6 +89,7 @@ class engine {
   std::vector<block_slot> slots_;
   std::vector<search_counters> stats_;
   std::vector<std::thread> threads_;
+  std::string thread_error_;  // what ended a worker thread by an exception
   program_sink sink_{true};
 
   // The committer's own state.
@@ -94,7 +99,23 @@ class engine {
   uint64_t last_saved_ = 0;
 };
 
+// A worker thread. An exception (memory running out) ends it and, through
+// thread_error_, the run: its block would otherwise never be parked.
 void engine::work(uint32_t t) {
+  try {
+    work_blocks(t);
+  } catch (const std::exception& e) {
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      if (thread_error_.empty()) thread_error_ = e.what();
+      cancel_.store(true);
+    }
+    space_.notify_all();
+    done_.notify_all();
+  }
+}
+
+void engine::work_blocks(uint32_t t) {
   hit_buffer buffer;
   worker w(plan_, buffer);
   for (;;) {
@@ -146,6 +167,7 @@ bool engine::wait_for_block(uint64_t b, block_slot& taken) {
   std::unique_lock<std::mutex> lock(m_);
   block_slot& slot = slots_[b % ring_];
   while (!slot.ready) {
+    if (!thread_error_.empty()) return false;
     if (cancel_.load() && b >= next_) return false;
     done_.wait_for(lock, kCommitterWake);
     lock.unlock();
@@ -220,7 +242,14 @@ bool engine::next_save_point() {
 }
 
 engine_result engine::run() {
-  for (uint32_t t = 0; t < s_.threads; ++t) threads_.emplace_back(&engine::work, this, t);
+  try {
+    for (uint32_t t = 0; t < threads_wanted_; ++t) threads_.emplace_back(&engine::work, this, t);
+  } catch (const std::system_error& e) {
+    std::cout.flush();
+    std::cerr << "Error: cannot start worker thread " << threads_.size() + 1 << ": " << e.what()
+              << std::endl;
+    return finish(1);
+  }
 
   save_at_ = next_save_after(s_.low);
   block_slot taken;
@@ -254,6 +283,17 @@ engine_result engine::run() {
     look_at_stop_and_clock();
   }
   if (whole && committed_ == nblocks_) return finish(0);
+  std::string thread_error;
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    thread_error = thread_error_;
+  }
+  if (!thread_error.empty()) {
+    // The factor lines so far are written; the last save point stands.
+    std::cout.flush();
+    std::cerr << "Error: a worker thread failed: " << thread_error << std::endl;
+    return finish(1);
+  }
 
   // Stopped: every prime up to the frontier is tested and filed.
   const int signo = signo_;

@@ -4,7 +4,9 @@
 // under several threads and resumed loses nothing.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 
+#include <atomic>
 #include <chrono>
 #include <random>
 #include <sstream>
@@ -196,6 +198,34 @@ TEST(Threads, StoppedAndResumed) {
   const Result resumed = e2e::run(dir, {"-t", "2", "-v"});
   ASSERT_EQ(resumed.status, 0) << resumed.out << resumed.err;
   expect_single_run_lines(dir);
+}
+
+// More threads than the address space has room for: the run ends with a
+// message and status 1, not with a crash, and writes no save point beyond
+// what it tested.
+TEST(Threads, ThreadsThatCannotStartEndTheRunWithAMessage) {
+  if (e2e::kAddressSanitizer) GTEST_SKIP() << "needs a small RLIMIT_AS";
+  TempDir dir;
+  e2e::write_file(dir.file("Vex.dat"), e2e::double_hit_vex());
+  // 300 windows, so that 300 threads have a block each; their stacks alone
+  // need far more than the limit.
+  const pid_t pid = e2e::start(dir, {"-t", "300", "-f", "1008400000", "3600000000"}, "", [] {
+    const rlimit rl{rlim_t{600} << 20, rlim_t{600} << 20};
+    setrlimit(RLIMIT_AS, &rl);
+  });
+  // A run that started every thread would take minutes: stop it after one.
+  std::atomic<bool> done{false};
+  std::thread guard([pid, &done] {
+    for (int i = 0; i < 600 && !done.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (!done.load()) kill(pid, SIGKILL);
+  });
+  const Result r = e2e::finish(dir, pid);
+  done.store(true);
+  guard.join();
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_TRUE(r.err.find("Error: cannot start worker thread ") != std::string::npos ||
+              r.err.find("Error: a worker thread failed: ") != std::string::npos)
+      << r.err;
 }
 
 }  // namespace
