@@ -187,6 +187,41 @@ TEST(ParseCommandLine, ProgressInterval) {
   outputdupes = true;
 }
 
+// -t sets the number of worker threads (0: one per online core, at most
+// 1024); like -i it takes the next argument and ends its group.
+TEST(ParseCommandLine, ThreadCount) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    uint32_t threads;
+    std::string printed;
+  };
+  const Case cases[] = {
+      {{}, 0, 1, ""},
+      {{"-t", "0"}, 0, 0, ""},
+      {{"-t", "2", "1000000000", "2000000000"}, 0, 2, ""},
+      {{"-fut", "1024"}, 0, 1024, ""},
+      {{"-t", "1025"}, 1, 1, "-t is at most 1024 threads: 1025\n"},
+      {{"-t", "99999999999999999999999"}, 1, 1, "-t is at most 1024 threads: 99999999999999999999999\n"},
+      {{"-t", "-2"}, 1, 1, "not a number for -t: -2\n"},
+      {{"-t"}, 1, 1, "-t needs a thread count after it\n"},
+      {{"-tf", "2"}, 1, 1, "-t takes a value, so it must end its switch group: -tf\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<const char*> argv{"brindle"};
+    for (const std::string& a : c.args) argv.push_back(a.c_str());
+    run_settings s;
+    testing::internal::CaptureStdout();
+    const int status = parse_command_line(static_cast<int>(argv.size()), argv.data(), s);
+    const std::string printed = testing::internal::GetCapturedStdout();
+    SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(s.threads, c.threads);
+    EXPECT_EQ(printed, c.printed);
+  }
+  outputdupes = true;
+}
+
 TEST(RangeChecks, Table) {
   const std::string limit = "This program only supports p up to 1125899906842624\n";
   const std::string sorry = "Sorry, pmin has to be at least 10^9 (1G) for this program to work.\n";
