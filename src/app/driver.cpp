@@ -16,6 +16,7 @@
 
 #include "app/cli.h"
 #include "app/engine.h"
+#include "app/factor_sink.h"
 #include "app/lock.h"
 #include "app/progress.h"
 #include "app/stats.h"
@@ -27,21 +28,6 @@
 #include "db/settings.h"
 #include "primes/sieve.h"
 #include "search/plan.h"
-
-namespace {
-
-// Puts every factor line written so far on disk; a save point may only be
-// written after that. On failure the run stops without the save point, so a
-// resumed run tests those primes again.
-bool sync_factors() {
-  std::string error;
-  if (sync_factor_files(error)) return true;
-  std::cout.flush();
-  std::cerr << "Error: " << error << "; no save point written" << std::endl;
-  return false;
-}
-
-}  // namespace
 
 int brindle_main(int argc, char** argv) {
   print_usage();
@@ -100,8 +86,7 @@ int brindle_main(int argc, char** argv) {
   build_search_plan(*plan);
 
   if (const int signo = stop_requested()) {
-    std::cout << "Stopped by " << signal_name(signo) << " before the first prime was tested."
-              << std::endl;
+    std::cout << stopped_line(signo, 0) << std::endl;
     return 128 + signo;
   }
   time_start(&timetot);

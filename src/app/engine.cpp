@@ -30,7 +30,6 @@
 #include "app/status.h"
 #include "app/stop.h"
 #include "arith/numtheory.h"
-#include "db/factor_files.h"
 #include "primes/sieve.h"
 
 namespace {
@@ -203,13 +202,7 @@ bool engine::flush_sink() {
 // failure the run stops without it, so a resumed run tests those primes
 // again.
 bool engine::save_point(uint64_t p) {
-  if (!flush_sink()) return false;
-  std::string error;
-  if (!sync_factor_files(error)) {
-    std::cout.flush();
-    std::cerr << "Error: " << error << "; no save point written" << std::endl;
-    return false;
-  }
+  if (!flush_sink() || !sync_factors()) return false;
   save_status_pmin(p);
   return true;
 }
@@ -300,8 +293,7 @@ engine_result engine::run() {
   engine_result r = finish(128 + signo);
   if (frontier_ == 0) {
     progress_.end_line();
-    std::cout << "Stopped by " << signal_name(signo) << " before the first prime was tested."
-              << std::endl;
+    std::cout << stopped_line(signo, 0) << std::endl;
     return r;
   }
   if (last_saved_ != frontier_ && !save_point(frontier_)) {
@@ -309,8 +301,7 @@ engine_result engine::run() {
     return r;
   }
   progress_.end_line();
-  std::cout << "Stopped by " << signal_name(signo) << " at p = " << frontier_
-            << "; run brindle again to continue from there." << std::endl;
+  std::cout << stopped_line(signo, frontier_) << std::endl;
   return r;
 }
 

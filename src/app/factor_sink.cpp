@@ -94,6 +94,14 @@ bool program_sink::flush() {
   return true;
 }
 
+bool sync_factors() {
+  std::string error;
+  if (sync_factor_files(error)) return true;
+  std::cout.flush();
+  std::cerr << "Error: " << error << "; no save point written" << std::endl;
+  return false;
+}
+
 void precheck_hit(const search_plan& plan, factor_hit& h) {
   if (h.slot >= kNumK || h.p < 3 || k2n1_mod(h.p, plan.ak[h.slot], h.n) != 0) return;
   const std::vector<uint32_t>& set = plan.start_set[h.slot];

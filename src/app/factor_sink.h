@@ -12,6 +12,12 @@
 
 struct search_plan;
 
+// Puts every factor line written so far on disk; a save point may only be
+// written after that. On failure says so on standard error and returns
+// false: the run then stops without the save point, so a resumed run tests
+// those primes again.
+bool sync_factors();
+
 // The part of filing a hit that needs no order, done by the worker thread
 // that found it so that the committer is spared it: checks the hit with
 // 128-bit arithmetic and looks n up in the plan's start sets. A hit that

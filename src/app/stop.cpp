@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <initializer_list>
+#include <string>
 
 namespace {
 
@@ -39,4 +40,10 @@ const char* signal_name(int signo) {
       return buf;
     }
   }
+}
+
+std::string stopped_line(int signo, uint64_t p) {
+  const std::string by = std::string("Stopped by ") + signal_name(signo);
+  if (p == 0) return by + " before the first prime was tested.";
+  return by + " at p = " + std::to_string(p) + "; run brindle again to continue from there.";
 }

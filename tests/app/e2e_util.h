@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -20,6 +21,7 @@
 #include <sstream>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -122,6 +124,15 @@ inline std::string double_hit_vex() {
     if (c.k == 27653) s << "+" << 2966001 - last << "\n";
   }
   return s.str();
+}
+
+// Waits (up to 20 s) until the status file in dir holds at least n "pmin="
+// lines: a running brindle has filed that far.
+inline void wait_for_save_points(const TempDir& dir, size_t n) {
+  for (int tries = 0; tries < 20000; ++tries) {
+    if (count(read_file(dir.file("VexStatus.dat")), "pmin=") >= n) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 // The lines of text with every repeat of an earlier line left out.

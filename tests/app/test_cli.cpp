@@ -12,6 +12,17 @@
 
 namespace {
 
+// Runs parse_command_line on "brindle" followed by args, capturing what it
+// prints.
+int parse(const std::vector<std::string>& args, run_settings& s, std::string& printed) {
+  std::vector<const char*> argv{"brindle"};
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  testing::internal::CaptureStdout();
+  const int status = parse_command_line(static_cast<int>(argv.size()), argv.data(), s);
+  printed = testing::internal::GetCapturedStdout();
+  return status;
+}
+
 // Reference: the digits after white space, saturated at 2^64-1.
 uint64_t reference_toint(const std::string& text) {
   size_t i = text.find_first_not_of(" \t\n\v\f\r");
@@ -133,12 +144,10 @@ TEST(ParseCommandLine, Table) {
     for (const std::string& a : c.args) joined += " [" + a + "]";
     verbose = 0;
     outputdupes = true;
-    std::vector<const char*> argv{"brindle"};
-    for (const std::string& a : c.args) argv.push_back(a.c_str());
     run_settings s;
-    testing::internal::CaptureStdout();
-    const int status = parse_command_line(static_cast<int>(argv.size()), argv.data(), s);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed) << joined;
+    std::string printed;
+    const int status = parse(c.args, s, printed);
+    EXPECT_EQ(printed, c.printed) << joined;
     EXPECT_EQ(status, c.status) << joined;
     EXPECT_EQ(s.pmin, c.pmin) << joined;
     EXPECT_EQ(s.pmax, c.pmax) << joined;
@@ -173,12 +182,9 @@ TEST(ParseCommandLine, ProgressInterval) {
       {{"-pf", "5"}, 1, kDefaultProgressInterval, "-p takes a value, so it must end its switch group: -pf\n"},
   };
   for (const Case& c : cases) {
-    std::vector<const char*> argv{"brindle"};
-    for (const std::string& a : c.args) argv.push_back(a.c_str());
     run_settings s;
-    testing::internal::CaptureStdout();
-    const int status = parse_command_line(static_cast<int>(argv.size()), argv.data(), s);
-    const std::string printed = testing::internal::GetCapturedStdout();
+    std::string printed;
+    const int status = parse(c.args, s, printed);
     SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));
     EXPECT_EQ(status, c.status);
     EXPECT_EQ(s.progress_interval, c.interval);
@@ -208,12 +214,9 @@ TEST(ParseCommandLine, ThreadCount) {
       {{"-tf", "2"}, 1, 1, "-t takes a value, so it must end its switch group: -tf\n"},
   };
   for (const Case& c : cases) {
-    std::vector<const char*> argv{"brindle"};
-    for (const std::string& a : c.args) argv.push_back(a.c_str());
     run_settings s;
-    testing::internal::CaptureStdout();
-    const int status = parse_command_line(static_cast<int>(argv.size()), argv.data(), s);
-    const std::string printed = testing::internal::GetCapturedStdout();
+    std::string printed;
+    const int status = parse(c.args, s, printed);
     SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));
     EXPECT_EQ(status, c.status);
     EXPECT_EQ(s.threads, c.threads);

@@ -252,11 +252,8 @@ TEST(Durability, StopSignalEndsTheRunCleanly) {
     TempDir dir;
     e2e::write_file(dir.file("Vex.dat"), fixture());
     const pid_t pid = e2e::start(dir, {"-i", "100000", kPmin, kWidePmax});
-    // Wait for the first save point: the main loop is running.
-    for (int tries = 0; tries < 20000; ++tries) {
-      if (e2e::count(e2e::read_file(dir.file("VexStatus.dat")), "pmin=") >= 2) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    // Wait for the first save point: the range is being tested.
+    e2e::wait_for_save_points(dir, 2);
     const auto t0 = std::chrono::steady_clock::now();
     kill(pid, signo);
     const Result stopped = e2e::finish(dir, pid);

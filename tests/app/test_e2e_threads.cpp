@@ -165,10 +165,7 @@ TEST(Threads, StoppedAndResumed) {
   TempDir dir;
   e2e::write_file(dir.file("Vex.dat"), e2e::double_hit_vex());
   const pid_t pid = e2e::start(dir, {"-t", "2", "-i", "10000", "-v", kPmin, kPmax});
-  for (int tries = 0; tries < 20000; ++tries) {
-    if (e2e::count(e2e::read_file(dir.file("VexStatus.dat")), "pmin=") >= 3) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  e2e::wait_for_save_points(dir, 3);
   const auto t0 = std::chrono::steady_clock::now();
   kill(pid, SIGTERM);
   const Result stopped = e2e::finish(dir, pid);
