@@ -48,29 +48,10 @@ int jacobi(uint64_t a, uint64_t n) {
   }
 }
 
-uint64_t k2n1_mod(uint64_t p, int64_t k, uint64_t n) {
-  using u128 = unsigned __int128;
-  u128 r = 1;
-  u128 b = 2 % p;
-  for (uint64_t e = n; e != 0; e >>= 1) {
-    if (e & 1) r = r * b % p;
-    b = b * b % p;
-  }
-  const uint64_t magnitude = k < 0 ? 0 - static_cast<uint64_t>(k) : static_cast<uint64_t>(k);
-  uint64_t kr = magnitude % p;
-  if (k < 0 && kr != 0) kr = p - kr;
-  return static_cast<uint64_t>((static_cast<u128>(kr) * r + 1) % p);
-}
-
-int64_t crt(int64_t m1, int64_t r1, int64_t m2, int64_t r2, int64_t inv) {
-  const int64_t d = static_cast<int64_t>(
-      static_cast<uint64_t>(m1 + r2 - r1) * static_cast<uint64_t>(inv) - 1);
-  const int64_t r = d % m2;
-  return r1 + m1 * r;
-}
-
 namespace {
 
+// Products and powers modulo m in plain 128-bit arithmetic, independent of
+// the Montgomery code: for the checks of factors and the primality test.
 uint64_t mul_mod_u128(uint64_t a, uint64_t b, uint64_t m) {
   return static_cast<uint64_t>(static_cast<unsigned __int128>(a) * b % m);
 }
@@ -85,6 +66,21 @@ uint64_t pow_mod_u128(uint64_t b, uint64_t e, uint64_t m) {
 }
 
 }  // namespace
+
+uint64_t k2n1_mod(uint64_t p, int64_t k, uint64_t n) {
+  const uint64_t magnitude = k < 0 ? 0 - static_cast<uint64_t>(k) : static_cast<uint64_t>(k);
+  uint64_t kr = magnitude % p;
+  if (k < 0 && kr != 0) kr = p - kr;
+  return (mul_mod_u128(kr, pow_mod_u128(2, n, p), p) + 1) % p;
+}
+
+int64_t crt(int64_t m1, int64_t r1, int64_t m2, int64_t r2, int64_t inv) {
+  const int64_t d = static_cast<int64_t>(
+      static_cast<uint64_t>(m1 + r2 - r1) * static_cast<uint64_t>(inv) - 1);
+  const int64_t r = d % m2;
+  return r1 + m1 * r;
+}
+
 
 bool is_prime_u64(uint64_t n) {
   static constexpr uint64_t kBases[] = {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37};
