@@ -65,6 +65,7 @@ class prime_sieve {
   // The record of the number at bit g of the window (see factor_list).
   factor_list pm1_factors_at(uint32_t g) const;
 
+  // The first number of the window sieved last; 0 before the first.
   uint64_t window_low() const { return low_; }
   // Bit of the prime last returned (~0 before the first).
   uint32_t index() const { return index_; }

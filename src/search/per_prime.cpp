@@ -406,10 +406,8 @@ block_result worker::run_block(uint64_t window_low, uint64_t from, uint64_t to, 
   // Primes between two looks at the cancel flag.
   constexpr uint32_t kPollEvery = 4096;
   block_result r;
-  if (!sieved || sieve.window_low() != window_low) {
-    sieve.sieve_window(window_low);
-    sieved = true;
-  }
+  // A fresh sieve's window_low() is 0, below every window.
+  if (sieve.window_low() != window_low) sieve.sieve_window(window_low);
   sieve.seek(from);
   const uint64_t last = to - 1 < pmax ? to - 1 : pmax;
   uint32_t countdown = kPollEvery;

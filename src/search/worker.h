@@ -85,7 +85,6 @@ class worker {
   factor_sink* sink;
   prime_state ps;
   prime_sieve sieve;
-  bool sieved = false;  // sieve holds a window
   search_counters stats;
   // When false the Pohlig-Hellman search declines every prime, so that every
   // prime takes the stride search: for the cross-check of the two searches.
