@@ -124,12 +124,20 @@ bool sph_idea(worker& w, uint64_t p, uint64_t B, uint32_t mask) {
   const uint64_t h = (p + 1) / 2;  // the inverse of 2
   uint64_t H[kNumK];               // t_k^(B/M)
   uint32_t T[kMaxFactors][kNumK];  // n mod (modulus reached at factor j)
+  // W = 2^(B/M) and its inverse, powered beside the t_k: each subgroup's
+  // generator G = 2^(B/f) = W^(M/f) and its inverse then come as two more
+  // lanes of the targets' power M/f, instead of two powers of their own.
+  uint64_t W, Winv;
   {
-    uint64_t v[kNumK];
+    uint64_t v[kNumK + 2];
     int n = 0;
     for (int k = 0; k < kNumK; ++k)
       if (mask & (1u << k)) v[n++] = t[k];
-    pow_lanes(ps, v, n, B / M, p);
+    v[n] = 2;
+    v[n + 1] = h;
+    pow_lanes(ps, v, n + 2, B / M, p);
+    W = v[n];
+    Winv = v[n + 1];
     n = 0;
     for (int k = 0; k < kNumK; ++k)
       if (mask & (1u << k)) H[k] = v[n++];
@@ -150,27 +158,20 @@ bool sph_idea(worker& w, uint64_t p, uint64_t B, uint32_t mask) {
       return true;
     }
     const uint64_t f = fac[j];
-    if (f == prevfactor) {
+    const bool new_subgroup = f != prevfactor;
+    if (!new_subgroup) {
       // A further copy of the same prime: same subgroup, next digit.
       mult *= prevfactor;
       fac[j - 1] = 0;
     } else {
-      G = pow2mod(ps, B / f, p);
-      s = static_cast<uint64_t>(std::sqrt(static_cast<long double>(static_cast<double>(f)))) + 1;
-      // G^(s*m) with tag m + 1 for m = 0 .. ceil(f/s) - 1.
-      store_power_table(ps, powmod(ps, G, s, p), static_cast<uint32_t>((f + s - 1) / s), p);
-      if (trace != nullptr) ++trace->tables;
       mult = 1;
       prevfactor = f;
-      // G^f = 2^B = 1, so G^(f-1) is the inverse of G; every digit of this
-      // factor's prime steps by it.
-      Ginv = powmod(ps, G, f - 1, p);
-      set_bdivp(ps, Ginv);
     }
 
     const uint64_t e = mult <= 1 ? M / f : B / (mult * f);
-    // The targets of every k, lane a for k = lk[a], powered side by side.
-    uint64_t y[kNumK];
+    // The targets of every k, lane a for k = lk[a], powered side by side;
+    // for a new subgroup two more lanes give G and G^-1.
+    uint64_t y[kNumK + 2];
     int lk[kNumK];
     int lanes = 0;
     for (int k = 0; k < kNumK; ++k) {
@@ -187,7 +188,21 @@ bool sph_idea(worker& w, uint64_t p, uint64_t B, uint32_t mask) {
       pow_exponents(ps, h, y, lanes, y, p);
       for (int a = 0; a < lanes; ++a) y[a] = mul_mod_p(ps, t[lk[a]], y[a], p);
     }
-    pow_lanes(ps, y, lanes, e, p);
+    if (new_subgroup) {
+      y[lanes] = W;
+      y[lanes + 1] = Winv;
+      pow_lanes(ps, y, lanes + 2, e, p);
+      G = y[lanes];
+      Ginv = y[lanes + 1];
+      s = static_cast<uint64_t>(std::sqrt(static_cast<long double>(static_cast<double>(f)))) + 1;
+      // G^(s*m) with tag m + 1 for m = 0 .. ceil(f/s) - 1.
+      store_power_table(ps, powmod(ps, G, s, p), static_cast<uint32_t>((f + s - 1) / s), p);
+      if (trace != nullptr) ++trace->tables;
+      // Every digit of this factor's prime steps by G^-1.
+      set_bdivp(ps, Ginv);
+    } else {
+      pow_lanes(ps, y, lanes, e, p);
+    }
     // The smallest i with y*G^-i = G^(s*m) gives the logarithm s*m + i < f.
     int64_t loglane[kNumK];
     for (int a = 0; a < lanes; a += 4) {
@@ -285,13 +300,11 @@ void check_factors_sph(worker& w, uint64_t p, uint32_t mask, uint32_t M, const u
   const uint64_t ulimit = S < static_cast<uint64_t>(nhigh) + 1 ? S : static_cast<uint64_t>(nhigh) + 1;
   const uint64_t steps = (ulimit + M - 1) / M;
   const uint64_t h = (p + 1) / 2;
-  const uint64_t D = powmod(ps, h, M, p);  // 2^-M
-  set_bdivp(ps, D);
   // The walks of up to kWalkLanes k at a time, side by side; a group in
   // which some walk meets the table is walked again k by k, reporting.
   // t_k*2^-X of every k, in index order.
   int ks[kNumK];
-  uint64_t y0[kNumK];
+  uint64_t y0[kNumK + 1];
   int n = 0;
   for (int k = 0; k < kNumK; ++k) {
     if (!(mask & (1u << k))) continue;
@@ -299,7 +312,11 @@ void check_factors_sph(worker& w, uint64_t p, uint32_t mask, uint32_t M, const u
     y0[n] = X[k];
     ++n;
   }
-  pow_exponents(ps, h, y0, n, y0, p);
+  // The step 2^-M comes as one more lane of the same powers of 1/2.
+  y0[n] = M;
+  pow_exponents(ps, h, y0, n + 1, y0, p);
+  const uint64_t D = y0[n];  // 2^-M
+  set_bdivp(ps, D);
   for (int a = 0; a < n; ++a) y0[a] = mul_mod_p(ps, ps.amkinv[ks[a]], y0[a], p);
   for (int a = 0; a < n; a += kWalkLanes) {
     const int lanes = n - a < kWalkLanes ? n - a : kWalkLanes;
