@@ -4,7 +4,7 @@
 //
 // Only the functions marked BRINDLE_IFMA use these instructions; they are
 // compiled for AVX-512 one by one, the rest of the program is not. Callers
-// test use_ifma once per call and keep their scalar code as the other path.
+// test ifma_for(p) once per call and keep their scalar code as the other path.
 // use_ifma starts as the processor check; tests set it to run both paths.
 #pragma once
 #include <immintrin.h>
@@ -28,6 +28,13 @@ inline bool cpu_has_ifma() {
 }
 
 inline bool use_ifma = cpu_has_ifma();
+
+// The lanes hold p in one 52-bit limb with room for values below 2p: they
+// serve the primes below this bound, the 64-bit scalar products all others.
+constexpr uint64_t kIfmaPLimit = uint64_t{1} << 50;
+
+// Whether the products modulo p take the IFMA lanes.
+inline bool ifma_for(uint64_t p) { return use_ifma && p < kIfmaPLimit; }
 
 // -p^-1 mod 2^52 for odd p (the inverse modulo 2^64, negated and cut to 52
 // bits).

@@ -2,6 +2,8 @@
 // factor of k*2^n+1, CRT step.
 #include "arith/numtheory.h"
 
+#include <cmath>
+
 uint64_t gcd(uint64_t a, uint64_t b) {
   uint64_t x = a, y = b;
   for (;;) {
@@ -10,6 +12,15 @@ uint64_t gcd(uint64_t a, uint64_t b) {
     y = x;
     x = r;
   }
+}
+
+uint64_t isqrt_u64(uint64_t n) {
+  constexpr uint64_t kMaxRoot = 0xFFFFFFFFu;  // floor(sqrt(2^64 - 1))
+  uint64_t r = static_cast<uint64_t>(std::sqrt(static_cast<double>(n)));
+  if (r > kMaxRoot) r = kMaxRoot;
+  while (r * r > n) --r;
+  while (r < kMaxRoot && (r + 1) * (r + 1) <= n) ++r;
+  return r;
 }
 
 uint64_t multinv(uint64_t a, uint64_t m, uint64_t& inv) {

@@ -14,6 +14,10 @@ constexpr uint64_t inverse_mod_2_64(uint64_t q) {
   return x;
 }
 
+// floor(sqrt(n)) exactly, for any 64-bit n: a floating-point estimate
+// corrected in integer arithmetic.
+uint64_t isqrt_u64(uint64_t n);
+
 // gcd(a, b) by Euclid's remainders; a != 0. gcd(a, 0) = a.
 uint64_t gcd(uint64_t a, uint64_t b);
 

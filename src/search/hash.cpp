@@ -9,13 +9,13 @@
 // was sized; the entries themselves are simply overwritten by the next fill.
 #include "search/hash.h"
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "arith/ifma.h"
 #include "arith/modmul.h"
+#include "arith/numtheory.h"
 
 namespace {
 
@@ -45,12 +45,8 @@ void set_active_slots(prime_state& ps, uint64_t slots) {
 uint64_t largest_table(uint32_t nhigh) {
   uint64_t most = nhigh / kMinStride + 1;
   if (kMaxSubgroupTable > most) most = kMaxSubgroupTable;
-  // Residue-class search, class modulus at least 50; the root is taken in
-  // floating point and then corrected so that it is the exact integer root.
-  uint64_t q = nhigh / 50;
-  uint64_t r = static_cast<uint64_t>(std::sqrt(static_cast<double>(q)));
-  while (r * r > q) --r;
-  while ((r + 1) * (r + 1) <= q) ++r;
+  // Residue-class search, class modulus at least 50.
+  const uint64_t r = isqrt_u64(nhigh / 50);
   if (r + 2 > most) most = r + 2;
   return most;
 }
@@ -168,7 +164,7 @@ void store_power_table(prime_state& ps, uint64_t g, uint32_t count, uint64_t p) 
   table_view t(ps);
   set_bdivp(ps, g);
   uint32_t j = 0;
-  if (count >= 32 && use_ifma) {
+  if (count >= 32 && ifma_for(p)) {
     j = put_powers_ifma(ps, t, g, count, p);
     if (j < count) {
       // The last few powers, in scalar steps from g^j (ps.bdivp is still g's).

@@ -19,8 +19,12 @@
 // full power of 2 per tested copy.
 //
 // Divisibility tests and the exact divisions use the inverse of the odd prime
-// q modulo 2^64 instead of a division: for n*q < 2^64, q divides n exactly
-// when m = n * q^-1 (mod 2^64) is at most n, and then m = n / q.
+// q modulo 2^64 instead of a division: q divides n exactly when
+// m = n * q^-1 (mod 2^64) is at most floor((2^64 - 1)/q), and then m = n / q
+// (the multiples of q map onto 0 .. floor((2^64 - 1)/q) one to one, so no
+// other n lands there). For a q known only at run time, the same holds when
+// m*q fits in 64 bits, one 128-bit product; and once n*q < 2^64 (as for
+// further copies, n having been divided by q), m <= n says it.
 #include "search/order_bound.h"
 
 
@@ -36,19 +40,20 @@ constexpr uint64_t kGroupLimit = 29999;        // a modulus grows past this only
 constexpr uint64_t kMaxGroupedLimit = 8388608; // lim = min(nhigh / 2, 2^23)
 constexpr uint32_t kMaxGroupedFactor = 1u << 24;
 
+// An odd prime with q^-1 mod 2^64 and the largest quotient floor((2^64 - 1)/q).
 struct odd_prime {
   uint32_t q;
   uint64_t inv;
+  uint64_t lim;
 };
 
+constexpr odd_prime trial_prime(uint32_t q) { return odd_prime{q, inverse_mod_2_64(q), ~uint64_t{0} / q}; }
+
 constexpr odd_prime kTrialPrimes[19] = {
-    {3, inverse_mod_2_64(3)},   {5, inverse_mod_2_64(5)},   {7, inverse_mod_2_64(7)},
-    {11, inverse_mod_2_64(11)}, {13, inverse_mod_2_64(13)}, {17, inverse_mod_2_64(17)},
-    {19, inverse_mod_2_64(19)}, {23, inverse_mod_2_64(23)}, {29, inverse_mod_2_64(29)},
-    {31, inverse_mod_2_64(31)}, {37, inverse_mod_2_64(37)}, {41, inverse_mod_2_64(41)},
-    {43, inverse_mod_2_64(43)}, {47, inverse_mod_2_64(47)}, {53, inverse_mod_2_64(53)},
-    {59, inverse_mod_2_64(59)}, {61, inverse_mod_2_64(61)}, {67, inverse_mod_2_64(67)},
-    {71, inverse_mod_2_64(71)}};
+    trial_prime(3),  trial_prime(5),  trial_prime(7),  trial_prime(11), trial_prime(13),
+    trial_prime(17), trial_prime(19), trial_prime(23), trial_prime(29), trial_prime(31),
+    trial_prime(37), trial_prime(41), trial_prime(43), trial_prime(47), trial_prime(53),
+    trial_prime(59), trial_prime(61), trial_prime(67), trial_prime(71)};
 
 static_assert(inverse_mod_2_64(71) * 71 == 1, "inverse modulo 2^64");
 
@@ -98,12 +103,12 @@ uint64_t order_2_bound(prime_state& ps, uint64_t p, factor_list pm1, uint32_t nh
   runs[nr++] = prime_run{2, 0, static_cast<uint32_t>(v), 1ULL << v};
   uint64_t n = (p - 1) >> v;
 
-  // 2. The odd primes 3 to 71 (n < 2^50, so n*q < 2^64).
+  // 2. The odd primes 3 to 71.
   for (const odd_prime& t : kTrialPrimes) {
     uint64_t m = n * t.inv;
-    if (m > n) continue;
+    if (m > t.lim) continue;
     prime_run r{t.q, nf, 0, 1};
-    for (; m <= n; m = n * t.inv) {
+    for (; m <= t.lim; m = n * t.inv) {
       f[nf++] = factor_entry{t.q, t.inv, 0};
       ++r.e;
       r.pw *= t.q;
@@ -177,8 +182,9 @@ uint64_t order_2_bound(prime_state& ps, uint64_t p, factor_list pm1, uint32_t nh
     const uint64_t next = i + 1 < nf ? f[i + 1].q : 0;
     bool merge;
     if (last * d <= kGroupLimit) {
-      // last <= 14999 here, so the run power (< 2^50) times last fits in 64 bits.
-      merge = !(next == d && prev != d) || f[i].runpow * last <= kGroupLimit;
+      // runpow * last <= kGroupLimit, without forming a product that can
+      // pass 64 bits (a run power can come near p).
+      merge = !(next == d && prev != d) || f[i].runpow <= kGroupLimit / last;
     } else {
       merge = prev == d && last > d;
     }

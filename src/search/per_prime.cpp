@@ -87,10 +87,11 @@ inline bool jacobi_is_one(const search_plan& plan, int i, uint64_t p) {
 }
 
 // The same power tests in scalar Montgomery arithmetic (R = 2^64, the
-// partly reduced products of arith/modmul.h: every value stays below 2^51
-// until the exact conversion at the end), for processors without the 52-bit
-// multiply-add instructions: sets the bit of lane[l] in mask for each lane
-// l < nl whose test holds. The modulus context must hold p.
+// partly reduced products of arith/modmul.h: every value stays below
+// max(2^51, 2p) until the exact conversion at the end), for processors
+// without the 52-bit multiply-add instructions and for p above their bound:
+// sets the bit of lane[l] in mask for each lane l < nl whose test holds. The
+// modulus context must hold p.
 void power_tests_scalar(const search_plan& plan, const modulus_ctx& ps, uint64_t p,
                         const uint64_t* f, int nl, uint64_t E,
                         const uint32_t (*gexp)[kMaxClassPrimes], const uint32_t* Gexp,
@@ -112,7 +113,7 @@ void power_tests_scalar(const search_plan& plan, const modulus_ctx& ps, uint64_t
     for (int j = 0; j < plan.ncprimes; ++j) h *= plan.cprimes[j].pw[Gexp[j] - gexp[l][j]];
     uint64_t y = x[l];
     if (h > 1) {
-      // y^h by right-to-left powering; h divides G, G divides B < 2^50.
+      // y^h by right-to-left powering; h divides G, G divides B < p.
       uint64_t b = y;
       y = 0;
       bool first = true;
@@ -345,7 +346,7 @@ void worker::test_prime(uint64_t p, factor_list pm1) {
         E *= c.ipw[Gexp[j]];  // exact division by q^Gexp
       }
     }
-    if (use_ifma) {
+    if (ifma_for(p)) {
       uint64_t fv[16], hv[16];
       uint64_t hmax = 1;
       for (int l = 0; l < 16; ++l) {

@@ -15,8 +15,6 @@
 // either, so every table fits with room to spare.
 #include "search/sph.h"
 
-#include <cmath>
-
 #include "arith/modmul.h"
 #include "arith/numtheory.h"
 #include "search/bsgs.h"
@@ -194,7 +192,7 @@ bool sph_idea(worker& w, uint64_t p, uint64_t B, uint32_t mask) {
       pow_lanes(ps, y, lanes + 2, e, p);
       G = y[lanes];
       Ginv = y[lanes + 1];
-      s = static_cast<uint64_t>(std::sqrt(static_cast<long double>(static_cast<double>(f)))) + 1;
+      s = isqrt_u64(f) + 1;
       // G^(s*m) with tag m + 1 for m = 0 .. ceil(f/s) - 1.
       store_power_table(ps, powmod(ps, G, s, p), static_cast<uint32_t>((f + s - 1) / s), p);
       if (trace != nullptr) ++trace->tables;
@@ -287,8 +285,8 @@ void check_factors_sph(worker& w, uint64_t p, uint32_t mask, uint32_t M, const u
   const uint32_t nhigh = w.plan.nhigh;
   // Giant step S = r*M with r = floor(sqrt(nhigh/M)) + 1, so that table and
   // walk both take about sqrt(nhigh/M) steps. 64-bit: r*M can pass 2^32.
-  const uint64_t r =
-      static_cast<uint64_t>(std::sqrt(static_cast<long double>(nhigh) / static_cast<long double>(M))) + 1;
+  // floor(sqrt(nhigh/M)) = floor(sqrt(floor(nhigh/M))), in integers.
+  const uint64_t r = isqrt_u64(nhigh / M) + 1;
   const uint64_t S = r * M;
 
   // 2^(i*S) with tag i + 1 for i = 0 .. floor(nhigh/S).

@@ -36,13 +36,15 @@ TEST(NumberTheory, MultinvCases) {
 
 TEST(NumberTheory, MultinvRandomAgainstInt128) {
   std::mt19937_64 rng(1);
-  const uint64_t m = 1125899906842597ULL;  // prime just below 2^50
-  for (int i = 0; i < 10000; ++i) {
-    const uint64_t a = rng() % (m - 1) + 1;
-    uint64_t inv = 0;
-    ASSERT_EQ(multinv(a, m, inv), 1u);
-    ASSERT_LT(inv, m);
-    ASSERT_EQ(static_cast<uint64_t>(static_cast<unsigned __int128>(a) * inv % m), 1u) << a;
+  // Primes just below 2^50, 2^58 and 2^62.
+  for (const uint64_t m : {1125899906842597ULL, 288230376151711717ULL, 4611686018427387847ULL}) {
+    for (int i = 0; i < 10000; ++i) {
+      const uint64_t a = rng() % (m - 1) + 1;
+      uint64_t inv = 0;
+      ASSERT_EQ(multinv(a, m, inv), 1u);
+      ASSERT_LT(inv, m);
+      ASSERT_EQ(static_cast<uint64_t>(static_cast<unsigned __int128>(a) * inv % m), 1u) << m << " " << a;
+    }
   }
 }
 
@@ -63,6 +65,27 @@ int jacobi_brute(uint64_t a, uint64_t n) {
     }
   }
   return result;
+}
+
+// floor(sqrt(n)): around every square that double rounding could blur (the
+// squares of roots near 2^26 and 2^32), at the ends of the 64-bit range, and
+// random n, each checked by r^2 <= n < (r+1)^2 in 128 bits.
+TEST(NumberTheory, IntegerSquareRoot) {
+  const auto check = [](uint64_t n) {
+    const uint64_t r = isqrt_u64(n);
+    ASSERT_LE(static_cast<unsigned __int128>(r) * r, n) << n;
+    ASSERT_GT(static_cast<unsigned __int128>(r + 1) * (r + 1), n) << n;
+  };
+  for (uint64_t n = 0; n < 100000; ++n) check(n);
+  for (uint64_t root : {67108863ULL, 67108864ULL, 94906265ULL, 3037000499ULL, 4294967295ULL, 4294967294ULL}) {
+    const uint64_t sq = root * root;
+    for (uint64_t n : {sq - 1, sq, sq + 1, sq + 2 * root, sq + 2 * root + 1}) check(n);
+  }
+  for (uint64_t n : {~0ULL, ~0ULL - 1, 1ULL << 62, (1ULL << 62) - 1, 1ULL << 63}) check(n);
+  EXPECT_EQ(isqrt_u64(~0ULL), 4294967295u);
+  EXPECT_EQ(isqrt_u64(1ULL << 62), 1u << 31);
+  std::mt19937_64 rng(8);
+  for (int i = 0; i < 100000; ++i) check(rng() >> (rng() % 64));
 }
 
 TEST(NumberTheory, JacobiCases) {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "arith/modmul.h"
+#include "arith/numtheory.h"
 #include "arith/prime_state.h"
 #include "db/candidates.h"
 #include "primes/sieve.h"
@@ -151,6 +152,47 @@ TEST(OrderBound, PropertiesOverConsecutivePrimes) {
   // Near 2^50 the record holds primes between 2^24 and 2^25; some of them
   // must have stayed in B, so the cutoff was exercised.
   EXPECT_GT(counts.large_factor_in_B, 0u);
+}
+
+// Primes above 2^50 without the sieve's record: the largest ones below 2^62
+// and 2^58, and primes whose p - 1 holds a long run of one small prime (3^36,
+// 5^25, 71^9, 2^55), where the cofactor n times q passes 2^64 while the
+// trial primes are divided out and the run power comes near p.
+TEST(OrderBound, PropertiesAboveTwoToThe50) {
+  std::vector<uint64_t> primes;
+  for (uint64_t top : {1ULL << 62, 1ULL << 58, (1ULL << 50) + (1ULL << 40)}) {
+    int found = 0;
+    for (uint64_t n = top - 1; found < 40; n -= 2) {
+      if (is_prime_u64(n)) {
+        primes.push_back(n);
+        ++found;
+      }
+    }
+  }
+  const uint64_t runs[] = {2 * 150094635296999121ULL,  // 2 * 3^36
+                           2 * 59604644775390625ULL,   // 2 * 5^24
+                           2 * 45848500718449031ULL,   // 2 * 71^9
+                           1ULL << 55};
+  for (uint64_t run : runs) {
+    int found = 0;
+    for (uint64_t c = 1; found < 3 && run * c < (1ULL << 62); ++c) {
+      if (is_prime_u64(run * c + 1)) {
+        primes.push_back(run * c + 1);
+        ++found;
+      }
+    }
+    ASSERT_GT(found, 0) << run;
+  }
+  property_counts counts;
+  prime_state ps;
+  const factor_list none{nullptr, nullptr};
+  for (uint64_t p : primes) {
+    set_modulus(ps, p);
+    const uint64_t B = order_2_bound(ps, p, none, kDefaultNhigh);
+    check_properties(ps, p, B, none, counts);
+    if (HasFatalFailure()) return;
+  }
+  EXPECT_EQ(counts.primes, primes.size());
 }
 
 // The reduction walk in its plain form: the known prime factors of p - 1 with
