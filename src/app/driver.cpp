@@ -96,6 +96,7 @@ int brindle_main(int argc, char** argv) {
   es.pmax = pmax;
   es.save_interval = s.save_interval;
   es.threads = s.threads == 0 ? online_cores() : s.threads;
+  es.block_size = block_size_for(pmax);
   const engine_result run = run_engine(*plan, es, progress);
   progress.end_line();
   if (run.status != 0) return run.status;

@@ -1,6 +1,6 @@
 // The engine. Blocks are numbered from 0; block b is [low + b*size,
-// low + (b+1)*size), size a whole sieve window of 2^23 unless a test asks
-// for less. A worker thread claims the next block
+// low + (b+1)*size), size one sieve window of 2^23 or 64 of them
+// (block_size_for) unless a test asks for less. A worker thread claims the next block
 // under the lock, tests it without the lock into its own hit buffer, and
 // parks the result in the block's slot of a small ring; it never runs more
 // than the ring's size ahead of the committer, which bounds the memory held

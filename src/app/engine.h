@@ -19,11 +19,20 @@ struct engine_settings {
   uint64_t pmax = 0;           // the last p tested
   uint64_t save_interval = 0;  // a save point at the first prime >= the last one + this
   uint32_t threads = 1;        // worker threads, at least 1
-  // Integers per block: a power of two from 2 to 2^23 (a whole sieve
-  // window, the program's choice). Smaller blocks only serve the tests of
-  // the committer; every block of a window sieves the window again.
+  // Integers per block: a power of two from 2 to 2^29. The program takes a
+  // whole sieve window, or 64 of them for a range that reaches above 2^50
+  // (block_size_for). Smaller blocks only serve the tests of the committer;
+  // every block of a window sieves the window again.
   uint64_t block_size = kSieveWindowSize;
 };
+
+// The block size for a range ending at pmax. Above 2^50 the sieve marks the
+// multiples of its largest base primes a super-window of 2^29 integers at a
+// time; blocks of that size let one worker use each super-window it builds
+// for 64 windows instead of every worker building every one.
+inline uint64_t block_size_for(uint64_t pmax) {
+  return pmax > (uint64_t{1} << 50) ? kSieveWindowSize << 6 : kSieveWindowSize;
+}
 
 struct engine_result {
   // 0: every prime up to pmax tested and filed, the factor files on disk;

@@ -407,21 +407,27 @@ block_result worker::run_block(uint64_t window_low, uint64_t from, uint64_t to, 
   // Primes between two looks at the cancel flag.
   constexpr uint32_t kPollEvery = 4096;
   block_result r;
-  // A fresh sieve's window_low() is 0, below every window.
-  if (sieve.window_low() != window_low) sieve.sieve_window(window_low);
-  sieve.seek(from);
   const uint64_t last = to - 1 < pmax ? to - 1 : pmax;
   uint32_t countdown = kPollEvery;
-  for (uint64_t p = sieve.next_in_window(); p != 0 && p <= last; p = sieve.next_in_window()) {
-    test_prime(p, sieve.pm1_factors());
-    r.last_tested = p;
-    if (ps.hash_overflow) {
-      r.failed = true;
-      return r;
-    }
-    if (--countdown == 0) {
-      countdown = kPollEvery;
-      if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) return r;
+  for (uint64_t low = window_low; low <= last; low += kSieveWindowSize) {
+    // A fresh sieve's window_low() is 0, below every window.
+    if (sieve.window_low() != low) sieve.sieve_window(low);
+    sieve.seek(from > low ? from : low);
+    for (uint64_t p = sieve.next_in_window(); p != 0; p = sieve.next_in_window()) {
+      if (p > last) {
+        r.complete = true;
+        return r;
+      }
+      test_prime(p, sieve.pm1_factors());
+      r.last_tested = p;
+      if (ps.hash_overflow) {
+        r.failed = true;
+        return r;
+      }
+      if (--countdown == 0) {
+        countdown = kPollEvery;
+        if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) return r;
+      }
     }
   }
   r.complete = true;

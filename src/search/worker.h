@@ -70,10 +70,11 @@ class worker {
   void test_prime(uint64_t p, factor_list pm1);
 
   // Tests, in order, the primes p with from <= p < to and p <= pmax of the
-  // sieve window [window_low, window_low + 2^23) (window_low even; from and
-  // to inside the window or at its end), sieving the window unless it is
-  // the one sieved last. When cancel is set (it is looked at every few
-  // thousand primes) the block ends early, its result saying how far it got.
+  // consecutive sieve windows [window_low + i*2^23, window_low + (i+1)*2^23)
+  // that [from, to) covers (window_low even, window_low <= from < to), sieving
+  // each window unless it is the one sieved last. When cancel is set (it is
+  // looked at every few thousand primes) the block ends early, its result
+  // saying how far it got.
   block_result run_block(uint64_t window_low, uint64_t from, uint64_t to, uint64_t pmax,
                          const std::atomic<bool>* cancel);
 

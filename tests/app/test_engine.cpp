@@ -91,6 +91,30 @@ TEST(Engine, TinyBlocksOnManyThreadsFileAsOneThread) {
   }
 }
 
+// Blocks of several sieve windows, as ranges above 2^50 use, over a range
+// of one and a third windows: each block's windows are sieved in turn and
+// tested from the block's start, so the files are those of one thread on
+// whole windows.
+TEST(Engine, BlocksOfSeveralWindowsFileAsWholeWindows) {
+  eratosthenes_base(static_cast<int32_t>(kBasePrimeLimit));
+  const std::string vex = e2e::double_hit_vex();
+  const uint64_t pmin = 1008400000, pmax = pmin + kSieveWindowSize + kSieveWindowSize / 3;
+  const Filed one = run_engine_in_dir(vex, pmin, pmax, 1, kSieveWindowSize, 10000);
+  ASSERT_NE(one.excl.find("1013105953 | 27653*2^2966001+1\n"), std::string::npos);
+  for (const uint64_t size : {kSieveWindowSize << 1, kSieveWindowSize << 6}) {
+    SCOPED_TRACE("blocks of " + std::to_string(size));
+    const Filed big = run_engine_in_dir(vex, pmin, pmax, 2, size, 10000);
+    EXPECT_EQ(big.fact, one.fact);
+    EXPECT_EQ(big.excl, one.excl);
+    EXPECT_EQ(big.status, one.status);
+    EXPECT_EQ(big.stats.testedp, one.stats.testedp);
+    EXPECT_EQ(big.stats.whackedk, one.stats.whackedk);
+    EXPECT_EQ(big.endp, one.endp);
+  }
+  EXPECT_EQ(block_size_for(1ULL << 50), kSieveWindowSize);
+  EXPECT_EQ(block_size_for((1ULL << 50) + 1), kSieveWindowSize << 6);
+}
+
 // Blocks of a single odd number each, over a short stretch: most blocks hold
 // no prime at all, and the save points still fall on the same primes.
 TEST(Engine, BlocksOfOneNumber) {
