@@ -13,13 +13,14 @@ usage() {
   cat <<'EOF'
 usage: bench/run.sh [-b <brindle>] [-r <ranges>] [-w <width>] [-t <threads>] [-p <path>] [-k] [-h]
 	-b = measure this brindle binary instead of building build-bench/brindle
-	-r = comma-separated subset of the ranges 1e9,1e12,1e15,2^50 (default all)
+	-r = comma-separated ranges: 1e9,1e12,1e15,2^50 (the default), 2^52,2^56,2^60,2^62
 	-w = width of each range, default 100000000 (use e.g. 5000000 for a quick check)
 	-t = run brindle with -t <threads> (default: no -t, which is one thread)
 	-p = arithmetic path: auto (default), scalar or ifma (sets BRINDLE_PATH)
 	-k = keep the scratch directories (their path is printed)
 	-h = show this text
-Ranges: [10^9, 10^9+w], [10^12, 10^12+w], [10^15, 10^15+w], [2^50-w, 2^50].
+Ranges: [10^9, 10^9+w], [10^12, 10^12+w], [10^15, 10^15+w], [2^50-w, 2^50],
+and above 2^50 [2^52, 2^52+w], [2^56, 2^56+w], [2^60, 2^60+w], [2^62-w, 2^62].
 The candidate file (vexgen -n 20000000 -b 1000000) is made once and kept in
 bench/work/. The table goes to standard output, progress to standard error.
 EOF
@@ -58,20 +59,22 @@ case $path in auto|scalar|ifma) ;; *) die "path '$path' is not auto, scalar or i
 thread_args=()
 [ -z "$threads" ] || thread_args=(-t "$threads")
 
-readonly P50=1125899906842624
+readonly P50=1125899906842624 P62=4611686018427387904
 range_bounds() {  # name -> "pmin pmax"
   case $1 in
     1e9) echo "1000000000 $((1000000000 + width))" ;;
     1e12) echo "1000000000000 $((1000000000000 + width))" ;;
     1e15) echo "1000000000000000 $((1000000000000000 + width))" ;;
     2^50) echo "$((P50 - width)) $P50" ;;
+    2^52 | 2^56 | 2^60) local b=$((1 << ${1#2^})); echo "$b $((b + width))" ;;
+    2^62) echo "$((P62 - width)) $P62" ;;
     *) return 1 ;;
   esac
 }
 IFS=, read -r -a range_list <<<"$ranges"
 [ ${#range_list[@]} -gt 0 ] || die "no range given"
 for r in "${range_list[@]}"; do
-  range_bounds "$r" >/dev/null || die "unknown range '$r' (choose from 1e9,1e12,1e15,2^50)"
+  range_bounds "$r" >/dev/null || die "unknown range '$r' (choose from 1e9,1e12,1e15,2^50,2^52,2^56,2^60,2^62)"
 done
 
 build=$root/build-bench

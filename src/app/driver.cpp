@@ -78,7 +78,7 @@ int brindle_main(int argc, char** argv) {
   // candidate sets when they were found; they leave again, so that a later
   // prime dividing the same number is filed as excluded, as in one run.
   if (s.resumed && s.first_pmin < s.pmin) forget_reported_factors(kFactFile, s.first_pmin, s.pmin);
-  eratosthenes_base(static_cast<int32_t>(kBasePrimeLimit));
+  eratosthenes_base(base_prime_limit_for(pmax));
   std::cout << "Testing " << pmin << " <= p <= " << pmax << ", " << 0 << " <= n <= " << nhigh
             << std::endl;
   // The plan is built once and shared, read-only, by every worker.

@@ -8,6 +8,8 @@
 #pragma once
 #include <cstdint>
 
+#include "arith/limits.h"
+#include "arith/numtheory.h"
 #include "primes/sieve.h"
 #include "search/plan.h"
 #include "search/worker.h"
@@ -32,6 +34,17 @@ struct engine_settings {
 // for 64 windows instead of every worker building every one.
 inline uint64_t block_size_for(uint64_t pmax) {
   return pmax > (uint64_t{1} << 50) ? kSieveWindowSize << 6 : kSieveWindowSize;
+}
+
+// How far the base primes must go for a range ending at pmax (<= kPLimit):
+// up to its square root, and never less than 2^25, the table every range
+// below 2^50 has always used. Near 2^62 that is 105 million primes (about
+// 210 MB as 16-bit gaps).
+inline uint64_t base_prime_limit_for(uint64_t pmax) {
+  const uint64_t root = isqrt_u64(pmax) + 1;
+  const uint64_t least = uint64_t{1} << 25;
+  const uint64_t most = kBasePrimeLimit;
+  return root < least ? least : root > most ? most : root;
 }
 
 struct engine_result {

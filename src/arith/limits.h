@@ -6,12 +6,12 @@
 #include <cstdint>
 
 // Largest supported p. The modular products rely on it (the partly reduced
-// Montgomery values stay below 2^52, the IFMA lanes hold p in one 52-bit
-// limb), and the base primes up to its square root sieve every number below
-// it. Raising it means revisiting the bounds in arith/modmul.h and
-// arith/ifma.h and changing kBasePrimeLimit together with it.
-constexpr uint64_t kPLimit = 1ULL << 50;            // 1125899906842624
-constexpr uint32_t kBasePrimeLimit = 1u << 25;      // sqrt(kPLimit)
+// Montgomery values of arith/modmul.h stay below 2p, which needs 4p < 2^64;
+// the IFMA lanes serve only p below 2^50, see arith/ifma.h), and the base
+// primes up to its square root sieve every number below it. Raising it means
+// revisiting those bounds and changing kBasePrimeLimit together with it.
+constexpr uint64_t kPLimit = 1ULL << 62;            // 4611686018427387904
+constexpr uint32_t kBasePrimeLimit = 1u << 31;      // sqrt(kPLimit)
 constexpr uint64_t kPMinLimit = 1000000000ULL;      // smallest pmin accepted
 constexpr int kNumK = 12;                           // k values per candidate file
 

@@ -39,6 +39,7 @@ inline const char* const kUsage =
     "\t     default is 10000000, which saves every 10 million p\n"
     "\t-u = update Vex.dat afterwards\n"
     "\t-v = print some additional info. An extra v gives more\n"
+    "p range: 10^9 <= p_min < p_max <= 2^62 (4611686018427387904)\n"
     "New factors are written to fact.txt and excluded ones to factexcl.txt\n"
     "Some statistics are written to stat.txt\n"
     "\n";

@@ -226,7 +226,7 @@ TEST(ParseCommandLine, ThreadCount) {
 }
 
 TEST(RangeChecks, Table) {
-  const std::string limit = "This program only supports p up to 1125899906842624\n";
+  const std::string limit = "This program only supports p up to 4611686018427387904\n";
   const std::string sorry = "Sorry, pmin has to be at least 10^9 (1G) for this program to work.\n";
   struct Case {
     uint64_t pmin, pmax;
@@ -234,7 +234,7 @@ TEST(RangeChecks, Table) {
     uint64_t lowered;      // pmax after check_range
     std::string printed;   // by check_range
   };
-  const uint64_t top = 1125899906842624ULL;
+  const uint64_t top = 4611686018427387904ULL;
   const Case cases[] = {
       {1000000000, 1000000001, 0, 1000000001, ""},
       {1000000000, top, 0, top, ""},
@@ -246,7 +246,7 @@ TEST(RangeChecks, Table) {
       {999999999, 2000000000, 1, 2000000000, sorry},
       {0, 1000000000, 1, 1000000000, sorry},
       {top, top + 1, 1, top, limit + "pmax <= pmin\n"},
-      {2000000000000000ULL, 3000000000000000ULL, 1, top, limit + "pmax <= pmin\n"},
+      {5000000000000000000ULL, 6000000000000000000ULL, 1, top, limit + "pmax <= pmin\n"},
   };
   for (const Case& c : cases) {
     const std::string what = std::to_string(c.pmin) + " " + std::to_string(c.pmax);

@@ -15,7 +15,7 @@ using e2e::Result;
 using e2e::TempDir;
 
 const std::string kInit = "Not using cmov instructions\nInitializing... ";
-const std::string kLimit = "This program only supports p up to 1125899906842624\n";
+const std::string kLimit = "This program only supports p up to 4611686018427387904\n";
 const std::string kSorry = "Sorry, pmin has to be at least 10^9 (1G) for this program to work.\n";
 
 struct Case {
@@ -30,12 +30,12 @@ TEST(CommandLine, ChecksAndMessages) {
       {{"1000000000", "1000000000"}, "pmax <= pmin\n", nullptr},
       {{"999999999", "2000000000"}, kSorry, nullptr},
       {{"1000000000", "2000000000"}, kInit, "pmax=2000000000\npmin=1000000000\n"},
-      // The status file keeps the value given; the run goes on with 2^50.
-      {{"1000000000", "1125899906842625"}, kLimit + kInit,
-       "pmax=1125899906842625\npmin=1000000000\n"},
-      {{"1000000000", "1125899906842624"}, kInit, "pmax=1125899906842624\npmin=1000000000\n"},
-      // Both values above 2^50: lowered, then refused.
-      {{"2000000000000000", "3000000000000000"}, kLimit + "pmax <= pmin\n", nullptr},
+      // The status file keeps the value given; the run goes on with 2^62.
+      {{"1000000000", "4611686018427387905"}, kLimit + kInit,
+       "pmax=4611686018427387905\npmin=1000000000\n"},
+      {{"1000000000", "4611686018427387904"}, kInit, "pmax=4611686018427387904\npmin=1000000000\n"},
+      // Both values above 2^62: lowered, then refused.
+      {{"5000000000000000000", "6000000000000000000"}, kLimit + "pmax <= pmin\n", nullptr},
       // A single value leaves pmax at 0.
       {{"1500000000"}, "pmax <= pmin\n", nullptr},
       // Overlong values saturate at 2^64-1 instead of wrapping around.

@@ -111,7 +111,7 @@ TEST(StatusFile, StateTable) {
       {"Sieve to again until above", nullptr, {}, "2\n1\n2\n3\n", 1,
        kFrom + kTo + kTo + kTo + kInit, "pmax=3000000000\npmin=2000000000\n"},
       {"largest answer that fits", nullptr, {}, "1\n18446744073\n", 1,
-       kFrom + kTo + "This program only supports p up to 1125899906842624\n" + kInit,
+       kFrom + kTo + "This program only supports p up to 4611686018427387904\n" + kInit,
        "pmax=18446744073000000000\npmin=1000000000\n"},
   };
   for (const Case& c : cases) check(c);
@@ -212,7 +212,7 @@ TEST(StatusFile, ClearQuestionReadsWholeLines) {
 // from the command line (with or without -f) and from the questions. A
 // finished file stays until the new range is settled.
 TEST(StatusFile, NewRangeCheckedBeforeClearing) {
-  const std::string limit = "This program only supports p up to 1125899906842624\n";
+  const std::string limit = "This program only supports p up to 4611686018427387904\n";
   const Case cases[] = {
       {"-f, pmax below pmin", kInProgress, {"-f", "2000000000", "1000000000"}, "", 1,
        "pmax <= pmin\n", kInProgress},
@@ -221,22 +221,22 @@ TEST(StatusFile, NewRangeCheckedBeforeClearing) {
       {"-f, pmin too small", kInProgress, {"-f", "999999999", "2000000000"}, "", 1, kSorry,
        kInProgress},
       {"-f, finished file", kFinished, {"-f", "1500000000"}, "", 1, "pmax <= pmin\n", kFinished},
-      {"-f, both above 2^50", kInProgress, {"-f", "2000000000000000", "3000000000000000"}, "", 1,
+      {"-f, both above 2^62", kInProgress, {"-f", "5000000000000000000", "6000000000000000000"}, "", 1,
        limit + "pmax <= pmin\n", kInProgress},
       {"answers 0 then 1", nullptr, {}, "0\n1\n", 1, kFrom + kTo + kSorry, nullptr},
       {"finished, yes, answers 0 then 1", kFinished, {}, "y\n0\n1\n", 1,
        kCompleted + kQ + kFrom + kTo + kSorry, kFinished},
-      {"finished, -f, answers above 2^50", kFinished, {"-f"}, "2000000\n3000000\n", 1,
+      {"finished, -f, answers above 2^62", kFinished, {"-f"}, "5000000000\n6000000000\n", 1,
        kCompleted + kFrom + kTo + limit + "pmax <= pmin\n", kFinished},
       {"finished, yes, then input ends", kFinished, {}, "y\n", 1,
        kCompleted + kQ + kFrom + kEof, kFinished},
       {"finished, yes, not a number", kFinished, {}, "y\nx\n", 1,
        kCompleted + kQ + kFrom + "Not a number: x. Exiting.\n", kFinished},
-      // An accepted range above 2^50 is written as given; the line about it
+      // An accepted range above 2^62 is written as given; the line about it
       // comes after the questions, as before.
-      {"finished, yes, pmax above 2^50", kFinished, {}, "y\n1\n2000000\n", 1,
+      {"finished, yes, pmax above 2^62", kFinished, {}, "y\n1\n5000000000\n", 1,
        kCompleted + kQ + kFrom + kTo + limit + kInit,
-       "pmax=2000000000000000\npmin=1000000000\n"},
+       "pmax=5000000000000000000\npmin=1000000000\n"},
   };
   for (const Case& c : cases) check(c);
 }

@@ -55,7 +55,7 @@ Filed run_engine_in_dir(const std::string& vex, uint64_t pmin, uint64_t pmax, ui
 }
 
 TEST(Engine, TinyBlocksOnManyThreadsFileAsOneThread) {
-  eratosthenes_base(static_cast<int32_t>(kBasePrimeLimit));
+  eratosthenes_base(1 << 25);
   const std::string vex = e2e::double_hit_vex();
   // Both factors of 27653*2^2966001+1 lie in the range, so the second must
   // be filed as a duplicate whichever thread finds it first.
@@ -96,7 +96,7 @@ TEST(Engine, TinyBlocksOnManyThreadsFileAsOneThread) {
 // tested from the block's start, so the files are those of one thread on
 // whole windows.
 TEST(Engine, BlocksOfSeveralWindowsFileAsWholeWindows) {
-  eratosthenes_base(static_cast<int32_t>(kBasePrimeLimit));
+  eratosthenes_base(1 << 25);
   const std::string vex = e2e::double_hit_vex();
   const uint64_t pmin = 1008400000, pmax = pmin + kSieveWindowSize + kSieveWindowSize / 3;
   const Filed one = run_engine_in_dir(vex, pmin, pmax, 1, kSieveWindowSize, 10000);
@@ -118,7 +118,7 @@ TEST(Engine, BlocksOfSeveralWindowsFileAsWholeWindows) {
 // Blocks of a single odd number each, over a short stretch: most blocks hold
 // no prime at all, and the save points still fall on the same primes.
 TEST(Engine, BlocksOfOneNumber) {
-  eratosthenes_base(static_cast<int32_t>(kBasePrimeLimit));
+  eratosthenes_base(1 << 25);
   const std::string vex = e2e::double_hit_vex();
   const uint64_t pmin = 1008500000, pmax = 1008540000;
   const Filed one = run_engine_in_dir(vex, pmin, pmax, 1, kSieveWindowSize, 10000);

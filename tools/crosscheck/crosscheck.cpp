@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "app/engine.h"
 #include "app/factor_sink.h"
 #include "arith/limits.h"
 #include "arith/numtheory.h"
@@ -162,7 +163,7 @@ int main(int argc, char** argv) {
     return usage("pmin and pmax must be plain numbers");
   if (rmin == decimal_result::too_large || rmax == decimal_result::too_large || pmin < kPMinLimit ||
       pmax <= pmin)
-    return usage("need 10^9 <= pmin < pmax <= 2^50");
+    return usage("need 10^9 <= pmin < pmax <= 2^62");
   pmin &= ~1ULL;
 
   if (!read_db(argv[1])) return usage("cannot read the candidate file");
@@ -183,7 +184,7 @@ int main(int argc, char** argv) {
   std::printf("range %llu..%llu, nhigh %u, %zu candidates, work directory %s\n",
               static_cast<unsigned long long>(pmin), static_cast<unsigned long long>(pmax), nhigh, candidates,
               dir.c_str());
-  eratosthenes_base(static_cast<int32_t>(kBasePrimeLimit));
+  eratosthenes_base(base_prime_limit_for(pmax));
   static search_plan plan;
   build_search_plan(plan);
 
