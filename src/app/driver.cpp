@@ -25,11 +25,12 @@
 #include "arith/limits.h"
 #include "db/candidates.h"
 #include "db/factor_files.h"
+#include "db/file_names.h"
 #include "db/settings.h"
 #include "primes/sieve.h"
 #include "search/plan.h"
 
-int brindle_main(int argc, char** argv) {
+int brindle_main(int argc, char** argv, run_host* host) {
   print_usage();
 
   run_settings s;
@@ -62,13 +63,13 @@ int brindle_main(int argc, char** argv) {
   std::cout << "Not using cmov instructions\n";
   std::cout << "Initializing... " << std::flush;
   if (verbose >= 1) std::cout << "\n";
-  if (!read_db("Vex.dat")) return 1;
+  if (!read_db(file_path("Vex.dat"))) return 1;
   if (verbose == 0) std::cout << "Done.\n";
   // A factor file whose last line a crash or power cut tore gets its newline
   // before anything is appended, so the fragment cannot join a new line.
   for (const char* file : {kFactFile, kFactExclFile}) {
     std::string error;
-    if (!end_torn_line(file, error)) {
+    if (!end_torn_line(file_path(file).c_str(), error)) {
       std::cout.flush();
       std::cerr << "Error: " << error << "\n";
       return 1;
@@ -77,7 +78,7 @@ int brindle_main(int argc, char** argv) {
   // A resumed range's factors stored before its save point left the
   // candidate sets when they were found; they leave again, so that a later
   // prime dividing the same number is filed as excluded, as in one run.
-  if (s.resumed && s.first_pmin < s.pmin) forget_reported_factors(kFactFile, s.first_pmin, s.pmin);
+  if (s.resumed && s.first_pmin < s.pmin) forget_reported_factors(file_path(kFactFile).c_str(), s.first_pmin, s.pmin);
   eratosthenes_base(base_prime_limit_for(pmax));
   std::cout << "Testing " << pmin << " <= p <= " << pmax << ", " << 0 << " <= n <= " << nhigh
             << std::endl;
@@ -97,6 +98,7 @@ int brindle_main(int argc, char** argv) {
   es.save_interval = s.save_interval;
   es.threads = s.threads == 0 ? online_cores() : s.threads;
   es.block_size = block_size_for(pmax);
+  es.host = host;
   const engine_result run = run_engine(*plan, es, progress);
   progress.end_line();
   if (run.status != 0) return run.status;
@@ -116,7 +118,7 @@ int brindle_main(int argc, char** argv) {
   bool saved = true;
   if (s.update) {
     std::cout << "Saving Vex.dat..." << std::endl;
-    saved = dump_db("Vex.dat");
+    saved = dump_db(file_path("Vex.dat"));
     if (saved) std::cout << " Done." << std::endl;
   }
   save_status_done();

@@ -3,4 +3,7 @@
 #pragma once
 
 // Runs brindle with the given arguments; returns the exit status.
-int brindle_main(int argc, char** argv);
+// A host (the volunteer-computing client) may follow the run and request
+// checkpoints, pauses and a stop.
+class run_host;
+int brindle_main(int argc, char** argv, run_host* host = nullptr);

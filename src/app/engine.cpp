@@ -17,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <iostream>
 #include <mutex>
 #include <string>
@@ -26,6 +27,7 @@
 #include <vector>
 
 #include "app/factor_sink.h"
+#include "app/host.h"
 #include "app/progress.h"
 #include "app/status.h"
 #include "app/stop.h"
@@ -68,6 +70,7 @@ class engine {
   void look_at_stop_and_clock();
   bool flush_sink();
   bool save_point(uint64_t p);
+  bool checkpoint_if_wanted();
   bool next_save_point();
   uint64_t next_save_after(uint64_t p) const;
   engine_result finish(int status);
@@ -83,6 +86,7 @@ class engine {
   std::condition_variable done_;   // a block was parked
   std::condition_variable space_;  // a slot was freed, or cancel
   std::atomic<bool> cancel_{false};
+  std::atomic<bool> pause_{false};  // the host suspended the run
   uint64_t next_ = 0;       // the next block to claim
   uint64_t committed_ = 0;  // blocks taken back by the committer
   std::vector<block_slot> slots_;
@@ -128,7 +132,7 @@ void engine::work_blocks(uint32_t t) {
     buffer.hits.clear();
     const uint64_t from = s_.low + b * s_.block_size;
     const uint64_t window = s_.low + (b * s_.block_size) / kSieveWindowSize * kSieveWindowSize;
-    const block_result r = w.run_block(window, from, from + s_.block_size, s_.pmax, &cancel_);
+    const block_result r = w.run_block(window, from, from + s_.block_size, s_.pmax, &cancel_, &pause_);
     for (factor_hit& h : buffer.hits) precheck_hit(plan_, h);
     {
       std::lock_guard<std::mutex> lock(m_);
@@ -153,11 +157,31 @@ void engine::cancel() {
 }
 
 void engine::look_at_stop_and_clock() {
+  run_host* const host = s_.host;
   if (signo_ == 0) {
     signo_ = stop_requested();
+    if (signo_ == 0 && host != nullptr && host->stop_wanted()) signo_ = SIGTERM;
     if (signo_ != 0) cancel();
   }
+  if (host != nullptr) {
+    pause_.store(signo_ == 0 && host->pause_wanted());
+    if (frontier_ != 0) {
+      host->report_fraction(static_cast<double>(frontier_ - s_.low) / static_cast<double>(s_.pmax - s_.low));
+    }
+  }
   if (frontier_ != 0) progress_.poll(frontier_);
+}
+
+// A checkpoint the host asked for: a save point at the last prime filed.
+bool engine::checkpoint_if_wanted() {
+  run_host* const host = s_.host;
+  if (host == nullptr || signo_ != 0 || frontier_ == 0 || !host->checkpoint_wanted()) return true;
+  if (frontier_ != last_saved_) {
+    if (!save_point(frontier_)) return false;
+    last_saved_ = frontier_;
+  }
+  host->checkpoint_written();
+  return true;
 }
 
 // Takes block b back into `taken` once it is parked; false when it never
@@ -202,9 +226,11 @@ bool engine::flush_sink() {
 // failure the run stops without it, so a resumed run tests those primes
 // again.
 bool engine::save_point(uint64_t p) {
-  if (!flush_sink() || !sync_factors()) return false;
-  save_status_pmin(p);
-  return true;
+  if (s_.host != nullptr) s_.host->begin_writes();
+  const bool saved = flush_sink() && sync_factors();
+  if (saved) save_status_pmin(p);
+  if (s_.host != nullptr) s_.host->end_writes();
+  return saved;
 }
 
 engine_result engine::finish(int status) {
@@ -274,6 +300,7 @@ engine_result engine::run() {
     if (last != 0) frontier_ = last;
     whole = taken.result.complete;
     look_at_stop_and_clock();
+    if (!checkpoint_if_wanted()) return finish(1);
   }
   if (whole && committed_ == nblocks_) return finish(0);
   std::string thread_error;

@@ -15,6 +15,7 @@
 #include "search/worker.h"
 
 class progress_report;
+class run_host;
 
 struct engine_settings {
   uint64_t low = 0;            // even; the first block is [low, low + 2^23)
@@ -26,6 +27,9 @@ struct engine_settings {
   // (block_size_for). Smaller blocks only serve the tests of the committer;
   // every block of a window sieves the window again.
   uint64_t block_size = kSieveWindowSize;
+  // The host the run reports to and takes its checkpoint, stop and pause
+  // requests from; none for the plain program.
+  run_host* host = nullptr;
 };
 
 // The block size for a range ending at pmax. Above 2^50 the sieve marks the

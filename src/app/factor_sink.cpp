@@ -14,6 +14,7 @@
 #include "arith/numtheory.h"
 #include "db/candidates.h"
 #include "db/factor_files.h"
+#include "db/file_names.h"
 #include "db/settings.h"
 #include "search/plan.h"
 
@@ -66,7 +67,7 @@ void program_sink::hit(const factor_hit& h) {
 
 bool program_sink::append(const char* file, pending& p) {
   if (p.lines == 0) return true;
-  if (!append_factor_lines(file, p.text)) {
+  if (!append_factor_lines(file_path(file).c_str(), p.text)) {
     error_ = std::string("Error: cannot append to ") + file + ", factor not saved: " + p.first;
     if (p.lines > 1) error_ += " (and " + std::to_string(p.lines - 1) + " more)";
     return false;

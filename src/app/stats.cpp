@@ -11,6 +11,7 @@
 #include <string>
 
 #include "arith/limits.h"
+#include "db/file_names.h"
 #include "db/settings.h"
 
 time_acc timetot;
@@ -71,7 +72,7 @@ void report_statistics(uint64_t pmin, uint64_t pmax, uint64_t endp, const search
 
   std::cout << head.str() << (verbose >= 1 ? counters.str() : "") << tail.str() << std::flush;
 
-  std::ofstream f("stat.txt", std::ios::app);
+  std::ofstream f(file_path("stat.txt"), std::ios::app);
   if (f) f << head.str() << counters.str() << tail.str();
   if (f) f.close();
   if (!f) warn_stat_write_failed();

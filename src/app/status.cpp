@@ -18,6 +18,7 @@
 #include "app/cli.h"
 #include "db/decimal.h"
 #include "db/factor_files.h"
+#include "db/file_names.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ void warn_status_write_failed() {
 // Appends text to the status file, on disk when it returns; warns once on
 // failure.
 void append_status(const std::string& text) {
-  if (!append_durably(kStatusFile, text)) warn_status_write_failed();
+  if (!append_durably(file_path(kStatusFile).c_str(), text)) warn_status_write_failed();
 }
 
 // Puts the working directory's entries on disk, so a status file just
@@ -59,36 +60,18 @@ void write_range(uint64_t pmin, uint64_t pmax) {
 }
 
 void remove_status() {
-  if (std::remove(kStatusFile) != 0) warn_status_write_failed();
+  if (std::remove(file_path(kStatusFile).c_str()) != 0) warn_status_write_failed();
 }
 
 // Opens the status file for reading; -1 when it cannot be opened. Never
 // waits: a FIFO of that name without a writer reads as empty.
-int open_status() { return open(kStatusFile, O_RDONLY | O_CLOEXEC | O_NONBLOCK); }
+int open_status() { return open(file_path(kStatusFile).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); }
 
 bool status_exists() {
   const int fd = open_status();
   if (fd < 0) return false;
   close(fd);
   return true;
-}
-
-// The status file as parse_status_text reads it, in blocks, up to its
-// "Done" line; found is false when it cannot be opened. A read error ends
-// the text there.
-status_summary read_status_file() {
-  const int fd = open_status();
-  if (fd < 0) return status_summary{};
-  status_parser parser;
-  char block[65536];
-  while (!parser.done()) {
-    const ssize_t n = read(fd, block, sizeof block);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    parser.feed(block, static_cast<size_t>(n));
-  }
-  close(fd);
-  return parser.finish();
 }
 
 void say_end_of_input() {
@@ -175,6 +158,21 @@ answer read_yes_no() {
 }
 
 }  // namespace
+
+status_summary read_status_file() {
+  const int fd = open_status();
+  if (fd < 0) return status_summary{};
+  status_parser parser;
+  char block[65536];
+  while (!parser.done()) {
+    const ssize_t n = read(fd, block, sizeof block);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    parser.feed(block, static_cast<size_t>(n));
+  }
+  close(fd);
+  return parser.finish();
+}
 
 void status_parser::feed(const char* data, size_t size) {
   const uint64_t max = ~0ULL;

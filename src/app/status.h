@@ -56,6 +56,11 @@ class status_parser {
   uint64_t value_ = 0;
 };
 
+// The status file as parse_status_text reads it, in blocks, up to its
+// "Done" line; found is false when it cannot be opened. A read error ends
+// the text there.
+status_summary read_status_file();
+
 // Range given on the command line: refuses a range the run would refuse
 // (check_new_range, nothing touched); clears an existing file (asking first
 // unless force) and writes the pmax and pmin lines. False when the range was

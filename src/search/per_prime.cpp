@@ -20,6 +20,9 @@
 // do not walk it; when it survives, that n is tested directly after them.
 #include "search/worker.h"
 
+#include <chrono>
+#include <thread>
+
 #include "arith/ifma.h"
 #include "arith/modmul.h"
 #include "arith/numtheory.h"
@@ -403,7 +406,8 @@ void worker::test_prime(uint64_t p, factor_list pm1) {
 }
 
 block_result worker::run_block(uint64_t window_low, uint64_t from, uint64_t to, uint64_t pmax,
-                               const std::atomic<bool>* cancel) {
+                               const std::atomic<bool>* cancel, const std::atomic<bool>* pause) {
+  const auto cancelled = [cancel] { return cancel != nullptr && cancel->load(std::memory_order_relaxed); };
   // Primes between two looks at the cancel flag.
   constexpr uint32_t kPollEvery = 4096;
   block_result r;
@@ -426,7 +430,11 @@ block_result worker::run_block(uint64_t window_low, uint64_t from, uint64_t to, 
       }
       if (--countdown == 0) {
         countdown = kPollEvery;
-        if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) return r;
+        if (cancelled()) return r;
+        while (pause != nullptr && pause->load(std::memory_order_relaxed)) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(50));
+          if (cancelled()) return r;
+        }
       }
     }
   }

@@ -74,9 +74,9 @@ class worker {
   // that [from, to) covers (window_low even, window_low <= from < to), sieving
   // each window unless it is the one sieved last. When cancel is set (it is
   // looked at every few thousand primes) the block ends early, its result
-  // saying how far it got.
+  // saying how far it got; while pause is set the worker waits there.
   block_result run_block(uint64_t window_low, uint64_t from, uint64_t to, uint64_t pmax,
-                         const std::atomic<bool>* cancel);
+                         const std::atomic<bool>* cancel, const std::atomic<bool>* pause = nullptr);
 
   void report(uint64_t p, int slot, uint32_t n, uint32_t xmod = 0, bool only_if_candidate = false) {
     sink->hit(factor_hit{p, n, xmod, static_cast<uint8_t>(slot), only_if_candidate, false, false});
