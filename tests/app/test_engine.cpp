@@ -4,10 +4,15 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/engine.h"
+#include "app/host.h"
 #include "app/progress.h"
 #include "arith/limits.h"
 #include "common/test_files.h"
@@ -27,7 +32,8 @@ struct Filed {
 // Runs the engine over [pmin, pmax] with the candidate file text in a fresh
 // directory and returns what it filed.
 Filed run_engine_in_dir(const std::string& vex, uint64_t pmin, uint64_t pmax, uint32_t threads,
-                        uint64_t block_size, uint64_t save_interval) {
+                        uint64_t block_size, uint64_t save_interval, run_host* host = nullptr,
+                        int want_status = 0) {
   testfiles::TempDir dir("brindle_engine");
   const std::filesystem::path old = std::filesystem::current_path();
   std::filesystem::current_path(dir.path());
@@ -43,8 +49,9 @@ Filed run_engine_in_dir(const std::string& vex, uint64_t pmin, uint64_t pmax, ui
   s.save_interval = save_interval;
   s.threads = threads;
   s.block_size = block_size;
+  s.host = host;
   const engine_result r = run_engine(plan, s, progress);
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, want_status);
   out.fact = testfiles::read_file("fact.txt");
   out.excl = testfiles::read_file("factexcl.txt");
   out.status = testfiles::read_file("VexStatus.dat");
@@ -113,6 +120,99 @@ TEST(Engine, BlocksOfSeveralWindowsFileAsWholeWindows) {
   }
   EXPECT_EQ(block_size_for(1ULL << 50), kSieveWindowSize);
   EXPECT_EQ(block_size_for((1ULL << 50) + 1), kSieveWindowSize << 6);
+}
+
+// A host that asks for a checkpoint at every third look, suspends the run
+// for its first 300 ms and, when told to, asks it to stop after its second
+// checkpoint. It checks that every save point is written inside one
+// bracket of writes.
+class test_host final : public run_host {
+ public:
+  explicit test_host(bool stop_after_two) : stop_after_two_(stop_after_two) {}
+  void report_fraction(double done) override { fractions.push_back(done); }
+  bool checkpoint_wanted() override { return ++looks_ % 3 == 0; }
+  void checkpoint_written() override {
+    EXPECT_FALSE(in_writes_);
+    ++checkpoints;
+  }
+  void begin_writes() override {
+    EXPECT_FALSE(in_writes_);
+    in_writes_ = true;
+    ++brackets;
+  }
+  void end_writes() override {
+    EXPECT_TRUE(in_writes_);
+    in_writes_ = false;
+  }
+  bool stop_wanted() override { return stop_after_two_ && checkpoints >= 2; }
+  bool pause_wanted() override {
+    paused_looks += std::chrono::steady_clock::now() < pause_until_;
+    return std::chrono::steady_clock::now() < pause_until_;
+  }
+
+  std::vector<double> fractions;
+  int checkpoints = 0;
+  int brackets = 0;
+  int paused_looks = 0;
+
+ private:
+  const bool stop_after_two_;
+  const std::chrono::steady_clock::time_point pause_until_ =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+  int looks_ = 0;
+  bool in_writes_ = false;
+};
+
+// The "pmin=" values of a status file (the engine writes only its save
+// points; the range lines come from the driver).
+std::vector<uint64_t> save_points(const std::string& status) {
+  std::vector<uint64_t> out;
+  for (const std::string& line : e2e::lines(status)) {
+    if (line.rfind("pmin=", 0) == 0) out.push_back(std::stoull(line.substr(5)));
+  }
+  return out;
+}
+
+// With a host: the same lines as without one, the host's checkpoints as
+// extra save points at primes the committer had filed, the fraction done
+// rising to 1; a stop the host asks for ends the run at a save point that
+// covers exactly the lines filed before it.
+TEST(Engine, HostCheckpointsPausesAndStops) {
+  eratosthenes_base(1 << 25);
+  const std::string vex = e2e::double_hit_vex();
+  const uint64_t pmin = 1008400000, pmax = 1013200000;
+  const Filed plain = run_engine_in_dir(vex, pmin, pmax, 2, 1u << 18, 1000000);
+
+  test_host host(false);
+  const Filed hosted = run_engine_in_dir(vex, pmin, pmax, 2, 1u << 18, 1000000, &host);
+  EXPECT_EQ(hosted.fact, plain.fact);
+  EXPECT_EQ(hosted.excl, plain.excl);
+  EXPECT_EQ(hosted.stats.testedp, plain.stats.testedp);
+  EXPECT_GT(host.checkpoints, 0);
+  EXPECT_GT(host.paused_looks, 0);
+  const std::vector<uint64_t> every = save_points(hosted.status);
+  const std::vector<uint64_t> scheduled = save_points(plain.status);
+  EXPECT_TRUE(std::is_sorted(every.begin(), every.end()));
+  EXPECT_TRUE(std::includes(every.begin(), every.end(), scheduled.begin(), scheduled.end()));
+  EXPECT_GE(every.size(), scheduled.size() + 1);
+  EXPECT_EQ(host.brackets, static_cast<int>(every.size()));
+  ASSERT_FALSE(host.fractions.empty());
+  EXPECT_TRUE(std::is_sorted(host.fractions.begin(), host.fractions.end()));
+  EXPECT_GT(host.fractions.back(), 0.9);
+  EXPECT_LE(host.fractions.back(), 1.0);
+
+  test_host stopper(true);
+  const Filed stopped = run_engine_in_dir(vex, pmin, pmax, 2, 1u << 18, 1000000, &stopper, 128 + SIGTERM);
+  const std::vector<uint64_t> saved = save_points(stopped.status);
+  ASSERT_FALSE(saved.empty());
+  const uint64_t last = saved.back();
+  EXPECT_LT(last, pmax);
+  // The lines filed are exactly the plain run's lines up to the last save point.
+  std::string want;
+  for (const std::string& line : e2e::lines(plain.fact)) {
+    if (std::stoull(line.substr(0, line.find(' '))) <= last) want += line + "\n";
+  }
+  EXPECT_EQ(stopped.fact, want);
 }
 
 // Blocks of a single odd number each, over a short stretch: most blocks hold
