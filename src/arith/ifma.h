@@ -6,14 +6,20 @@
 // compiled for AVX-512 one by one, the rest of the program is not. Callers
 // test ifma_for(p) once per call and keep their scalar code as the other path.
 // use_ifma starts as the processor check; tests set it to run both paths.
+// On other processors than x86-64 none of this is compiled (BRINDLE_HAVE_IFMA
+// is 0): the processor check says no, and the scalar paths run.
 #pragma once
-#include <immintrin.h>
-
 #include <cstdint>
 
 #include "arith/numtheory.h"
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#define BRINDLE_HAVE_IFMA 1
+#include <immintrin.h>
 #define BRINDLE_IFMA __attribute__((target("avx512f,avx512ifma,avx512vl")))
+#else
+#define BRINDLE_HAVE_IFMA 0
+#endif
 
 // Whether the processor (and the operating system, which must save the
 // AVX-512 registers) supports the instructions used here.
@@ -35,6 +41,8 @@ constexpr uint64_t kIfmaPLimit = uint64_t{1} << 50;
 
 // Whether the products modulo p take the IFMA lanes.
 inline bool ifma_for(uint64_t p) { return use_ifma && p < kIfmaPLimit; }
+
+#if BRINDLE_HAVE_IFMA
 
 // -p^-1 mod 2^52 for odd p (the inverse modulo 2^64, negated and cut to 52
 // bits).
@@ -81,3 +89,5 @@ BRINDLE_IFMA inline __m512i ifma_mont_mul(__m512i a, __m512i b, const ifma_modul
 BRINDLE_IFMA inline __m512i ifma_reduce(__m512i x, const ifma_modulus& m) {
   return _mm512_maskz_min_epu64(0xFF, x, _mm512_sub_epi64(x, m.p));
 }
+
+#endif  // BRINDLE_HAVE_IFMA

@@ -86,6 +86,7 @@ struct table_view {
   }
 };
 
+#if BRINDLE_HAVE_IFMA
 // Stores g^j with tag j + 1 for j = 0 .. count - 1, count >= 8, from eight
 // chains v_c = g^(j + c) stepped together by g^8 on the 52-bit multiply-add
 // instructions. The step multiplies by g^8 * 2^52 mod p in Montgomery form
@@ -112,6 +113,7 @@ BRINDLE_IFMA uint32_t put_powers_ifma(const modulus_ctx& ps, table_view& tv, uin
   tv.n = t.n;
   return j;
 }
+#endif
 
 }  // namespace
 
@@ -164,6 +166,7 @@ void store_power_table(prime_state& ps, uint64_t g, uint32_t count, uint64_t p) 
   table_view t(ps);
   set_bdivp(ps, g);
   uint32_t j = 0;
+#if BRINDLE_HAVE_IFMA
   if (count >= 32 && ifma_for(p)) {
     j = put_powers_ifma(ps, t, g, count, p);
     if (j < count) {
@@ -175,7 +178,9 @@ void store_power_table(prime_state& ps, uint64_t g, uint32_t count, uint64_t p) 
         v = mul_mod_p_b(ps, v, g, p);
       }
     }
-  } else if (count >= 16) {
+  } else
+#endif
+  if (count >= 16) {
     // Four chains v_c = g^(j + c), each stepped by g^4: four independent
     // products per round instead of one chain of dependent ones.
     uint64_t v0 = 1, v1 = g;

@@ -132,6 +132,7 @@ void power_tests_scalar(const search_plan& plan, const modulus_ctx& ps, uint64_t
   }
 }
 
+#if BRINDLE_HAVE_IFMA
 // The power tests of up to 2*8 lanes on the 52-bit multiply-add
 // instructions: (f_l^E)^h_l = 1 for f_l < p (f_l != 0), with the shared
 // exponent E >= 1 and h_l >= 1, hmax the largest h_l. Returns the bit mask of
@@ -182,6 +183,7 @@ BRINDLE_IFMA uint32_t power_tests_ifma(const modulus_ctx& ps, uint64_t p, const 
   return static_cast<uint32_t>(_mm512_cmpeq_epi64_mask(out0, unit)) |
          static_cast<uint32_t>(_mm512_cmpeq_epi64_mask(out1, unit)) << 8;
 }
+#endif
 
 // Notes q^e (q prime) as a factor of slot i's modulus.
 void add_class_prime(search_plan& plan, int i, uint64_t q, uint32_t e) {
@@ -349,6 +351,7 @@ void worker::test_prime(uint64_t p, factor_list pm1) {
         E *= c.ipw[Gexp[j]];  // exact division by q^Gexp
       }
     }
+#if BRINDLE_HAVE_IFMA
     if (ifma_for(p)) {
       uint64_t fv[16], hv[16];
       uint64_t hmax = 1;
@@ -365,7 +368,9 @@ void worker::test_prime(uint64_t p, factor_list pm1) {
       for (int l = 0; l < nl; ++l) {
         if ((ok >> l) & 1) mask |= 1u << lane[l];
       }
-    } else {
+    } else
+#endif
+    {
       power_tests_scalar(plan, ps, p, f, nl, E, gexp, Gexp, lane, mask);
     }
   }

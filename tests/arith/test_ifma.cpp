@@ -13,6 +13,7 @@
 
 #include "arith/ifma.h"
 
+#if BRINDLE_HAVE_IFMA
 namespace {
 
 using u128 = unsigned __int128;
@@ -106,3 +107,4 @@ TEST_F(IfmaTest, ProductsAtTheBoundsAndRandom) {
 }
 
 }  // namespace
+#endif  // BRINDLE_HAVE_IFMA (other processors have no such path)
