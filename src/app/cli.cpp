@@ -99,7 +99,7 @@ int parse_switch_group(int argc, const char* const* argv, int& i, run_settings& 
 }  // namespace
 
 void print_usage() {
-  std::cout << "brindle v0.31\n"
+  std::cout << kVersionLine << "\n"
                "usage: brindle [-d] [-f] [-u] [-v] [-i <save_interval>] [<p_min> <p_max>]\n"
                "\t-d = don't output excluded (duplicates/outside range) factors\n"
                "\t-f = force use of p range given on cmdline. Overwrite VexStatus.dat\n"

@@ -23,6 +23,9 @@ constexpr uint32_t kMaxThreads = 1024;
 // Prints the usage text on standard output.
 void print_usage();
 
+// The first line of the usage text, also printed by --version.
+constexpr const char* kVersionLine = "brindle v0.31";
+
 // The leading unsigned decimal integer of text after white space; whatever
 // follows the digits is ignored ("1e9" gives 1). Text without digits there
 // gives 0; a value above 2^64-1 saturates to 2^64-1, so an overlong p never

@@ -31,6 +31,16 @@
 #include "search/plan.h"
 
 int brindle_main(int argc, char** argv, run_host* host) {
+  // Alone on the command line, -h or --help shows the usage and --version
+  // the version; both end the program with status 0 and touch no file.
+  if (argc == 2 && (std::string(argv[1]) == "-h" || std::string(argv[1]) == "--help")) {
+    print_usage();
+    return 0;
+  }
+  if (argc == 2 && std::string(argv[1]) == "--version") {
+    std::cout << kVersionLine << std::endl;
+    return 0;
+  }
   print_usage();
 
   run_settings s;
