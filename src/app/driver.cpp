@@ -19,6 +19,7 @@
 #include "app/factor_sink.h"
 #include "app/lock.h"
 #include "app/progress.h"
+#include "app/self_test.h"
 #include "app/stats.h"
 #include "app/status.h"
 #include "app/stop.h"
@@ -41,6 +42,8 @@ int brindle_main(int argc, char** argv, run_host* host) {
     std::cout << kVersionLine << std::endl;
     return 0;
   }
+  // --self-test, alone: the checks of this machine (app/self_test.h).
+  if (argc == 2 && std::string(argv[1]) == "--self-test") return run_self_test();
   print_usage();
 
   run_settings s;
