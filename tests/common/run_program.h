@@ -21,6 +21,26 @@ struct Result {
   std::string err;
 };
 
+// The emulator a cross build's tests run under (CMAKE_CROSSCOMPILING_EMULATOR,
+// its words separated by spaces), empty for a native build. A program the tests
+// start is run through it too: the host cannot execute the target's binaries.
+inline std::vector<std::string> emulator_words() {
+  std::vector<std::string> words;
+#ifdef BRINDLE_TEST_EMULATOR
+  std::string w;
+  for (const char c : std::string(BRINDLE_TEST_EMULATOR)) {
+    if (c == ' ') {
+      if (!w.empty()) words.push_back(w);
+      w.clear();
+    } else {
+      w += c;
+    }
+  }
+  if (!w.empty()) words.push_back(w);
+#endif
+  return words;
+}
+
 // Starts program with args in dir; standard input from in_path ("/dev/null"
 // or a file), standard output and error to out_path and err_path. in_child,
 // when given, runs in the child just before the program replaces it (to set
@@ -40,11 +60,17 @@ inline pid_t start_program(const std::string& program, const std::string& dir,
     dup2(out, 1);
     dup2(err, 2);
     if (in_child) in_child();
+    // The project's programs (built, or installed into a test's directory)
+    // under a cross build's emulator; the host tools the tests use come from
+    // /usr or /bin and are started as they are.
+    std::vector<std::string> words;
+    if (program.rfind("/usr/", 0) != 0 && program.rfind("/bin/", 0) != 0) words = emulator_words();
+    words.push_back(program);
+    words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    for (std::string& w : words) argv.push_back(&w[0]);
     argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
+    execv(argv[0], argv.data());
     _exit(127);
   }
   return pid;
