@@ -24,7 +24,7 @@ constexpr uint32_t kMaxThreads = 1024;
 void print_usage();
 
 // The first line of the usage text, also printed by --version.
-constexpr const char* kVersionLine = "brindle v0.31";
+constexpr const char* kVersionLine = "brindle v" BRINDLE_VERSION;
 
 // The leading unsigned decimal integer of text after white space; whatever
 // follows the digits is ignored ("1e9" gives 1). Text without digits there

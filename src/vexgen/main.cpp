@@ -24,7 +24,8 @@ void print_help() {
                "\t-b = leave out the n for which k*2^n+1 has a prime factor below this,\n"
                "\t     default 1000000, at most 1000000000\n"
                "\t-f = overwrite the output file if it exists\n"
-               "\t-h = show this text\n";
+               "\t-h = show this text\n"
+               "\t--version = show the version\n";
 }
 
 int fail(const std::string& message) {
@@ -38,6 +39,7 @@ struct options {
   uint64_t bound = kDefaultBound;
   bool force = false;
   bool help = false;
+  bool version = false;
 };
 
 // Returns 0, or the exit status after a one-line message.
@@ -48,6 +50,8 @@ int parse_options(int argc, char** argv, options& o) {
       o.force = true;
     } else if (arg == "-h" || arg == "--help") {
       o.help = true;
+    } else if (arg == "--version") {
+      o.version = true;
     } else if (arg == "-o" || arg == "-n" || arg == "-b") {
       if (i + 1 >= argc) return fail(arg + " needs a value");
       const std::string value = argv[++i];
@@ -94,6 +98,10 @@ int main(int argc, char** argv) {
   if (const int status = parse_options(argc, argv, o)) return status;
   if (o.help) {
     print_help();
+    return 0;
+  }
+  if (o.version) {
+    std::cout << "vexgen v" BRINDLE_VERSION "\n";
     return 0;
   }
 

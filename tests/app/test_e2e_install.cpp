@@ -30,7 +30,7 @@ TEST(Install, LayoutAndHelpAndVersion) {
     const char* arg;
     std::string out;
   };
-  const Case cases[] = {{"--help", e2e::kUsage}, {"-h", e2e::kUsage}, {"--version", "brindle v0.31\n"}};
+  const Case cases[] = {{"--help", e2e::kUsage}, {"-h", e2e::kUsage}, {"--version", "brindle v" BRINDLE_VERSION "\n"}};
   for (const Case& c : cases) {
     TempDir dir;
     const testfiles::Result r = testfiles::finish_program(
@@ -41,6 +41,15 @@ TEST(Install, LayoutAndHelpAndVersion) {
     EXPECT_EQ(r.err, "") << c.arg;
     EXPECT_FALSE(e2e::exists(dir.file("VexStatus.dat"))) << c.arg;
     EXPECT_FALSE(e2e::exists(dir.file("brindle.lock"))) << c.arg;
+  }
+  {
+    TempDir dir;
+    const testfiles::Result r = testfiles::finish_program(
+        testfiles::start_program(prefix.file("bin/vexgen"), dir.path(), {"--version"}, "/dev/null", dir.file(".out"),
+                                 dir.file(".err")),
+        dir.file(".out"), dir.file(".err"));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "vexgen v" BRINDLE_VERSION "\n");
   }
   // Anywhere else on the command line they are switches like any other.
   TempDir dir;

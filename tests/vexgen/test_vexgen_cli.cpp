@@ -101,9 +101,18 @@ TEST(VexgenCli, HelpShowsTheOptionsAndWritesNothing) {
   TempDir dir;
   const vxt::Result r = run(vxt::kVexgen, dir, {"-h"});
   EXPECT_EQ(r.status, 0);
-  for (const char* option : {"-o", "-n", "-b", "-f", "Vex.dat", "20000000", "1000000"}) {
+  for (const char* option : {"-o", "-n", "-b", "-f", "--version", "Vex.dat", "20000000", "1000000"}) {
     EXPECT_NE(r.out.find(option), std::string::npos) << option;
   }
+  EXPECT_TRUE(dir_entries(dir).empty());
+}
+
+TEST(VexgenCli, VersionPrintsOneLineAndWritesNothing) {
+  TempDir dir;
+  const vxt::Result r = run(vxt::kVexgen, dir, {"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "vexgen v" BRINDLE_VERSION "\n");
+  EXPECT_EQ(r.err, "");
   EXPECT_TRUE(dir_entries(dir).empty());
 }
 
