@@ -503,18 +503,6 @@ std::string take_vex_option(int& argc, char** argv) {
   return path;
 }
 
-// The standard classes of the twelve k with empty candidate sets.
-void standard_candidates() {
-  for (int i = 0; i < kNumK; ++i) {
-    ak[i] = kBuiltinK[i];
-    aunfacset[i].clear();
-    akpower[i] = akmod[i] = std_akpower[i];
-    akequiv[i] = akares[i][0] = std_akequiv[i];
-    aknres[i] = 1;
-  }
-  nhigh = kDefaultNhigh;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -531,7 +519,7 @@ int main(int argc, char** argv) {
   } else {
     std::cerr << "micro: " << vex
               << " not found (bench/run.sh makes it); using the standard classes with empty sets\n";
-    standard_candidates();
+    load_standard_classes(kDefaultNhigh);
     source = "standard classes, empty sets";
   }
   build_search_plan(the_plan);

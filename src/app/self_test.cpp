@@ -58,18 +58,6 @@ class collecting_sink final : public factor_sink {
   std::vector<factor_hit> hits;
 };
 
-// The built-in k with their standard classes and empty candidate sets.
-void standard_classes() {
-  for (int i = 0; i < kNumK; ++i) {
-    ak[i] = kBuiltinK[i];
-    aunfacset[i].clear();
-    akpower[i] = akmod[i] = std_akpower[i];
-    akequiv[i] = akares[i][0] = std_akequiv[i];
-    aknres[i] = 1;
-  }
-  nhigh = kNhigh;
-}
-
 // The even window start that puts p inside a window below 2^62.
 uint64_t window_for(uint64_t p) {
   const uint64_t top = kPLimit - kSieveWindowSize;
@@ -101,7 +89,7 @@ int run_self_test() {
            n == w.primes);
   }
 
-  standard_classes();
+  load_standard_classes(kNhigh);
   search_plan plan;
   build_search_plan(plan);
   collecting_sink sink;

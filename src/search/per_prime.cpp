@@ -40,6 +40,19 @@ const uint32_t std_akpower[kNumK] = {24, 8, 12, 36, 24, 72, 24, 36, 24, 24, 12, 
 const int32_t alegk[kNumK] = {-9694,  -5359,  -20446, -19249, -21181, -22699,
                               -49474, -55306, -56866, -33661, -55459, -135214};
 
+void load_standard_classes(uint32_t nh) {
+  for (int i = 0; i < kNumK; ++i) {
+    ak[i] = kBuiltinK[i];
+    aunfacset[i].clear();
+    akpower[i] = akmod[i] = std_akpower[i];
+    akequiv[i] = std_akequiv[i];
+    aknres[i] = 1;
+    for (uint32_t& r : akares[i]) r = 0;
+    akares[i][0] = std_akequiv[i];
+  }
+  nhigh = nh;
+}
+
 namespace {
 
 using u128 = unsigned __int128;

@@ -16,6 +16,11 @@ extern const uint32_t std_akequiv[kNumK];
 extern const uint32_t std_akpower[kNumK];
 extern const int32_t alegk[kNumK];
 
+// Sets the candidate data to the twelve built-in k, each with its standard
+// class as the only residue (akmod = akpower), empty sets and this nhigh: a
+// candidate file's classes without its n, for checks that need no file.
+void load_standard_classes(uint32_t nhigh);
+
 struct u64_pair {
   uint64_t first;
   uint64_t second;

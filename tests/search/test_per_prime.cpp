@@ -58,11 +58,7 @@ bool passes_with_full_group(int i, uint64_t p) {
 // 20000000.
 void standard_db() {
   reset_db(kNhigh);
-  for (int i = 0; i < kNumK; ++i) {
-    akpower[i] = akmod[i] = std_akpower[i];
-    akequiv[i] = akares[i][0] = std_akequiv[i];
-    aknres[i] = 1;
-  }
+  load_standard_classes(kNhigh);
 }
 
 // The same classes, but slot 1 claims only n = 2 (mod 4) instead of 6 (mod

@@ -53,11 +53,7 @@ void every_n_db() {
 
 void standard_classes_db() {
   reset_db(kNhigh);
-  for (int i = 0; i < kNumK; ++i) {
-    akpower[i] = akmod[i] = std_akpower[i];
-    akequiv[i] = akares[i][0] = std_akequiv[i];
-    aknres[i] = 1;
-  }
+  load_standard_classes(kNhigh);
 }
 
 using hit_set = std::set<std::pair<int, uint32_t>>;

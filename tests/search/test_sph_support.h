@@ -238,15 +238,8 @@ class scratch_dir {
 // sets are empty (hits are then reported as excluded, which the tests read
 // just as well).
 inline void set_standard_db(uint32_t nh, bool fill) {
-  nhigh = nh;
+  load_standard_classes(nh);
   for (int i = 0; i < kNumK; ++i) {
-    ak[i] = kBuiltinK[i];
-    akequiv[i] = std_akequiv[i];
-    akpower[i] = std_akpower[i];
-    akmod[i] = std_akpower[i];
-    aknres[i] = 1;
-    akares[i][0] = std_akequiv[i];
-    aunfacset[i].clear();
     if (fill)
       for (u64 n = std_akequiv[i]; n <= nh; n += std_akpower[i])
         aunfacset[i].insert(aunfacset[i].end(), static_cast<uint32_t>(n));
