@@ -135,7 +135,11 @@ struct Event {
 std::vector<Event> traced_run(const TempDir& dir, const std::vector<std::string>& args) {
   if (std::system("strace -V > /dev/null 2>&1") != 0) return {};
   std::vector<std::string> full = {"-f", "-y", "-s", "200", "-e", "trace=write,fsync,fdatasync,rename,renameat,renameat2",
-                                   "-o", dir.file(".trace"), e2e::kBrindle};
+                                   "-o", dir.file(".trace")};
+  // A cross build's brindle runs under its emulator, which makes the same
+  // calls on the program's behalf.
+  for (const std::string& w : testfiles::emulator_words()) full.push_back(w);
+  full.push_back(e2e::kBrindle);
   full.insert(full.end(), args.begin(), args.end());
   e2e::write_file(dir.file(".in"), "");
   // A sanitizer build's leak check cannot work under ptrace; off for this run.
