@@ -78,10 +78,6 @@ bool write_file_atomically(const std::string& path, const std::string& text, std
     ::unlink(tmp.c_str());
     return false;
   }
-  const int dfd = ::open(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    (void)::fsync(dfd);
-    ::close(dfd);
-  }
+  sync_directory_of(path);
   return true;
 }

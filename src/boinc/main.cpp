@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli.h"
 #include "app/driver.h"
 #include "app/host.h"
 #include "app/result_file.h"
@@ -109,8 +110,8 @@ bool parse_task(int argc, char** argv, task& t, std::string& error) {
         return false;
       }
       const std::string value = argv[++i];
-      if (parse_decimal(value, 1024, t.threads) != decimal_result::ok || t.threads == 0) {
-        error = "not a thread count from 1 to 1024: " + value;
+      if (parse_decimal(value, kMaxThreads, t.threads) != decimal_result::ok || t.threads == 0) {
+        error = "not a thread count from 1 to " + std::to_string(kMaxThreads) + ": " + value;
         return false;
       }
       continue;

@@ -104,6 +104,10 @@ bool dump_db(const std::string& filename);
 // The directory that holds path, for syncing it after a rename: "." for a
 // bare file name, "/" for a file in the root.
 std::string directory_of(const std::string& path);
+// Puts the entries of the directory that holds path on disk, so that a file
+// just renamed there keeps its new name after a crash (best effort: a
+// directory that cannot be opened or synced is passed over).
+void sync_directory_of(const std::string& path);
 // Writes all of data to fd, retrying short writes and interruptions; returns
 // false, with errno set, when a write fails.
 bool write_all(int fd, const std::string& data);

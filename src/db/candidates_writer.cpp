@@ -40,6 +40,14 @@ std::string directory_of(const std::string& path) {
   return path.substr(0, slash);
 }
 
+void sync_directory_of(const std::string& path) {
+  const int dfd = ::open(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    (void)::fsync(dfd);
+    ::close(dfd);
+  }
+}
+
 bool write_all(int fd, const std::string& data) {
   const char* p = data.data();
   size_t left = data.size();
@@ -110,10 +118,6 @@ bool dump_db(const std::string& filename) {
   ::close(fd);
 
   // Make the rename itself durable; the new file is complete either way.
-  const int dfd = ::open(directory_of(filename).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    (void)::fsync(dfd);
-    ::close(dfd);
-  }
+  sync_directory_of(filename);
   return true;
 }

@@ -233,10 +233,6 @@ bool candidate_output::commit(const candidate_sieve& s, std::string& err) {
   fd_ = -1;
 
   // Make the new name durable too.
-  const int dfd = ::open(directory_of(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
+  sync_directory_of(path_);
   return true;
 }
